@@ -1,0 +1,71 @@
+#include "command_line.hpp"
+
+static bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The program name: quotes group and are dropped, backslashes are literal.
+static std::string programName(const char*& p) {
+    std::string word;
+    bool inQuotes = false;
+    while (*p != '\0' && (inQuotes || !isBlank(*p))) {
+        if (*p == '"') {
+            inQuotes = !inQuotes;
+        } else {
+            word += *p;
+        }
+        ++p;
+    }
+    return word;
+}
+
+// Any later word: backslashes are literal unless a run of them ends at a double
+// quote; then 2n backslashes give n and the quote toggles quoting, 2n+1 give n
+// and a literal quote. Inside quotes, two quotes in a row give one literal quote.
+static std::string argument(const char*& p) {
+    std::string word;
+    bool inQuotes = false;
+    while (*p != '\0' && (inQuotes || !isBlank(*p))) {
+        if (*p == '\\') {
+            size_t backslashes = 0;
+            while (*p == '\\') {
+                ++backslashes;
+                ++p;
+            }
+            if (*p != '"') {
+                word.append(backslashes, '\\');
+                continue;
+            }
+            word.append(backslashes / 2, '\\');
+            if (backslashes % 2 == 1) {
+                word += '"';
+                ++p;
+            }
+        } else if (*p == '"') {
+            if (inQuotes && p[1] == '"') {
+                word += '"';
+                p += 2;
+            } else {
+                inQuotes = !inQuotes;
+                ++p;
+            }
+        } else {
+            word += *p++;
+        }
+    }
+    return word;
+}
+
+std::vector<std::string> splitCommandLine(const char* commandLine) {
+    std::vector<std::string> words;
+    const char* p = commandLine;
+    for (;;) {
+        while (isBlank(*p)) {
+            ++p;
+        }
+        if (*p == '\0') {
+            return words;
+        }
+        words.push_back(words.empty() ? programName(p) : argument(p));
+    }
+}

@@ -1,0 +1,120 @@
+// Processes: CreateProcessA on posix_spawn, handles as small heap records.
+#include "command_line.hpp"
+#include "windows.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct ProcessRecord {
+    pid_t pid;
+    bool ended;
+    DWORD exitCode;
+};
+
+// Thread handles carry nothing here; one shared record stands for all of them.
+int threadRecord;
+
+std::string absoluteFromHere(const std::string& program) {
+    // Windows resolves a relative program path against the parent's working
+    // directory, not the child's, so anchor it before the child changes it.
+    if (program.empty() || program[0] == '/' || program.find('/') == std::string::npos) {
+        return program;
+    }
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == NULL) {
+        return program;
+    }
+    return std::string(cwd) + "/" + program;
+}
+
+}  // namespace
+
+BOOL CreateProcessA(LPCSTR, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                    BOOL, DWORD, LPVOID, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,
+                    LPPROCESS_INFORMATION lpProcessInformation) {
+    std::vector<std::string> words = splitCommandLine(lpCommandLine);
+    if (words.empty()) {
+        return FALSE;
+    }
+    words[0] = absoluteFromHere(words[0]);
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(&word[0]);
+    }
+    argv.push_back(NULL);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (lpCurrentDirectory != NULL) {
+        posix_spawn_file_actions_addchdir_np(&actions, lpCurrentDirectory);
+    }
+    pid_t pid;
+    // posix_spawnp reports a failed chdir or exec as its result and reaps the
+    // failed child itself, so a failure leaves no process behind.
+    int rc = words[0].find('/') == std::string::npos
+                 ? posix_spawnp(&pid, argv[0], &actions, NULL, argv.data(), environ)
+                 : posix_spawn(&pid, argv[0], &actions, NULL, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        return FALSE;
+    }
+    lpProcessInformation->hProcess = new ProcessRecord{pid, false, STILL_ACTIVE};
+    lpProcessInformation->hThread = &threadRecord;
+    lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
+    lpProcessInformation->dwThreadId = 0;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+    if (hObject == NULL) {
+        return FALSE;
+    }
+    if (hObject != &threadRecord) {
+        delete static_cast<ProcessRecord*>(hObject);
+    }
+    return TRUE;
+}
+
+DWORD GetCurrentProcessId(void) {
+    return static_cast<DWORD>(getpid());
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD) {
+    ProcessRecord* process = static_cast<ProcessRecord*>(hHandle);
+    if (process == NULL || hHandle == &threadRecord) {
+        return WAIT_FAILED;
+    }
+    if (process->ended) {
+        return WAIT_OBJECT_0;
+    }
+    int status;
+    pid_t waited;
+    do {
+        waited = waitpid(process->pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited < 0) {
+        return WAIT_FAILED;
+    }
+    process->ended = true;
+    process->exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return WAIT_OBJECT_0;
+}
+
+BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode) {
+    ProcessRecord* process = static_cast<ProcessRecord*>(hProcess);
+    if (process == NULL || hProcess == &threadRecord) {
+        return FALSE;
+    }
+    *lpExitCode = process->exitCode;
+    return TRUE;
+}
