@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Measures the launcher and prints the results as one Markdown table: launch
+# overhead (native, and the win64 exe under wine64 when it has been built),
+# update-cycle cost, boot-file reading, binary sizes, and memory and CPU time
+# while the launcher waits on a child.
+# Usage: bench/run.sh    (BENCH_REPS, BENCH_WINE_REPS, BENCH_CYCLE_RUNS override the counts)
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+reps="${BENCH_REPS:-300}"
+wine_reps="${BENCH_WINE_REPS:-40}"
+cycle_runs="${BENCH_CYCLE_RUNS:-5}"
+cycles=1000
+
+cd "$root"
+cmake --preset native >/dev/null
+cmake --build --preset native --target launcher bench_child bench_driver boot_file_bench >/dev/null
+bin="$root/build/native"
+driver="$bin/bench/bench_driver"
+work="$(mktemp -d "${TMPDIR:-/tmp}/launcher-bench.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+# write_boot FILE JAVA MAIN_CLASS ARGS
+write_boot() {
+    cat >"$1" <<XML
+<boot>
+  <item key="java" value="$2"/>
+  <item key="-Xmn" value="16m"/>
+  <item key="-Xms" value="64m"/>
+  <item key="-Xmx" value="256m"/>
+  <item key="-cp" value="app.jar"/>
+  <item key="args" value="$4"/>
+  <item key="main" value="$3"/>
+</boot>
+XML
+}
+
+# make_app DIR LAUNCHER CHILD MAIN_CLASS [ARGS]: an app directory whose main
+# application and updater are the stand-in child.
+make_app() {
+    local dir="$1" launcher="$2" child="$3" main_class="$4" args="${5:-}"
+    local java="\${APP_DIR}$(basename "$child")"
+    mkdir -p "$dir/config" "$dir/updater/config"
+    cp "$launcher" "$child" "$dir/"
+    write_boot "$dir/config/boot.xml" "$java" "$main_class" "$args"
+    write_boot "$dir/updater/config/boot.xml" "$java" Updater ""
+}
+
+# check_app OUTPUT_FILE COMMAND...: one run must launch the child and see it end with 0.
+check_app() {
+    local out="$1"
+    shift
+    if ! timeout 60 "$@" >"$out" 2>"$out.err" || [[ -s "$out.err" ]] ||
+        ! grep -q '^launchJava:retCode=0' "$out"; then
+        echo "bench: trial run of $* failed:" >&2
+        cat "$out" "$out.err" >&2
+        exit 1
+    fi
+}
+
+child_args=(-Xmn16m -Xms64m -Xmx256m -cp app.jar)
+
+make_app "$work/trivial" "$bin/launcher" "$bin/bench/bench_child" Exit0
+check_app "$work/trivial.out" "$work/trivial/launcher"
+native_overhead="$("$driver" overhead "$reps" native "$work/trivial" \
+    -- "$work/trivial/launcher" -- "$work/trivial/bench_child" "${child_args[@]}" Exit0)"
+
+wine_overhead="| launch overhead, win64 exe under wine64 | not measured | build/win64/launcher.exe not built |"
+win64_exe="$root/build/win64/launcher.exe"
+if [[ -f "$win64_exe" ]]; then
+    wine64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+    x86_64-w64-mingw32-g++ -O2 -static -o "$work/bench_child.exe" "$root/bench/bench_child.cpp"
+    make_app "$work/wine" "$win64_exe" "$work/bench_child.exe" Exit0
+    export WINEPREFIX="$root/build/bench-wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    "$wine64" wineboot --init >/dev/null 2>&1
+    wineserver --wait
+    # One persistent wine server for the whole run, so neither side pays its start-up.
+    wineserver --persistent
+    trap 'wineserver -k || true; rm -rf "$work"' EXIT
+    check_app "$work/wine.out" "$wine64" "$work/wine/launcher.exe"
+    wine_overhead="$("$driver" overhead "$wine_reps" "win64 exe under wine64" "$work/wine" \
+        -- "$wine64" "$work/wine/launcher.exe" \
+        -- "$wine64" "$work/wine/bench_child.exe" "${child_args[@]}" Exit0)"
+fi
+
+make_app "$work/cycle" "$bin/launcher" "$bin/bench/bench_child" Main
+cycle_cost="$("$driver" cycles "$cycle_runs" "$cycles" "$work/cycle/cycles_left" "$work/cycle" \
+    -- "$work/cycle/launcher" \
+    -- "$work/cycle/bench_child" "${child_args[@]}" Main \
+    -- "$work/cycle/bench_child" "${child_args[@]}" Updater)"
+
+make_app "$work/sleep" "$bin/launcher" "$bin/bench/bench_child" Sleep 3000
+waiting="$("$driver" waiting 2000 "$work/sleep" -- "$work/sleep/launcher")"
+
+"$bin/bench/boot_file_bench" --benchmark_out="$work/boot.csv" --benchmark_out_format=csv \
+    >/dev/null 2>&1
+boot_rows="$(awk -F, '/^"readBootFile/ {
+    items = $1; sub(/.*:/, "", items); sub(/"/, "", items)
+    printf "| boot file read + command line, %s unrelated items | %.1f us CPU | %.1f us wall; %s iterations; %d-byte file |\n",
+        items, $4 / 1000, $3 / 1000, $2, $NF }' "$work/boot.csv")"
+
+stripped_size() {
+    local strip="$1" file="$2"
+    if [[ ! -f "$file" ]]; then
+        echo "not built"
+        return
+    fi
+    "$strip" -o "$work/stripped" "$file"
+    echo "$(stat -c %s "$work/stripped") bytes"
+}
+
+echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
+echo
+echo "| Measure | Result | Detail |"
+echo "|---|---|---|"
+echo "$native_overhead"
+echo "$wine_overhead"
+echo "$cycle_cost"
+echo "$boot_rows"
+echo "| size, stripped: 32-bit exe | $(stripped_size i686-w64-mingw32-strip "$root/build/win32/launcher.exe") | build/win32/launcher.exe |"
+echo "| size, stripped: 64-bit exe | $(stripped_size x86_64-w64-mingw32-strip "$root/build/win64/launcher.exe") | build/win64/launcher.exe |"
+echo "| size, stripped: native binary | $(stripped_size strip "$bin/launcher") | build/native/launcher, $(uname -m) |"
+echo "$waiting"
