@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 char* stringToChar(const std::string& str) {
@@ -28,4 +31,49 @@ void MessageBox2(const char* message) {
 void MessageBox2(const std::string& msg) {
     std::wstring text = utf8ToWString(msg);
     MessageBoxW(NULL, text.c_str(), L"Error", MB_OK);
+}
+
+void narrow(const std::wstring& src, std::string& dest) {
+    size_t size = src.length() * MB_CUR_MAX + 1;
+    std::vector<char> buffer(size);
+    size_t length = std::wcstombs(buffer.data(), src.c_str(), size);
+    if (length != static_cast<size_t>(-1)) {
+        dest.assign(buffer.data(), length);
+        return;
+    }
+    // The buffer is undefined after a failure: convert again up to the failing character.
+    dest.clear();
+    std::mbstate_t state = std::mbstate_t();
+    char bytes[MB_LEN_MAX];
+    for (const wchar_t* p = src.c_str(); *p != L'\0'; ++p) {
+        size_t n = std::wcrtomb(bytes, *p, &state);
+        if (n == static_cast<size_t>(-1)) {
+            break;
+        }
+        dest.append(bytes, n);
+    }
+}
+
+void widen(const std::string& src, std::wstring& dest) {
+    size_t size = src.length() + 1;
+    std::vector<wchar_t> buffer(size);
+    size_t length = std::mbstowcs(buffer.data(), src.c_str(), size);
+    if (length != static_cast<size_t>(-1)) {
+        dest.assign(buffer.data(), length);
+        return;
+    }
+    // The buffer is undefined after a failure: convert again up to the failing sequence.
+    dest.clear();
+    std::mbstate_t state = std::mbstate_t();
+    const char* p = src.c_str();
+    const char* end = p + std::strlen(p);
+    while (p < end) {
+        wchar_t c;
+        size_t n = std::mbrtowc(&c, p, static_cast<size_t>(end - p), &state);
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+            break;
+        }
+        dest += c;
+        p += n;
+    }
 }

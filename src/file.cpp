@@ -17,3 +17,14 @@ int fileExists(char* filePath) {
     std::fclose(fp);
     return isDirectory ? FALSE : TRUE;
 }
+
+int createFile(const char* filePath) {
+    FILE* fp = std::fopen(filePath, "w");
+    if (fp == NULL) {
+        std::puts("cannot open");
+        return FALSE;
+    }
+    std::fputs("123456789", fp);
+    std::fclose(fp);
+    return TRUE;
+}

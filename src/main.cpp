@@ -74,6 +74,16 @@ int launchUpdater() {
     return launchJava(appDir2, configPath, 1);
 }
 
+int moduleUpdate(const std::string& updaterPath) {
+    // execute needs a writable command line; a vector owns it and fits any length.
+    std::vector<char> commandLine(updaterPath.begin(), updaterPath.end());
+    commandLine.push_back('\0');
+    std::cout << "moduleUpdate#1:commandLine=" << commandLine.data() << std::endl;
+    int retCode = execute(commandLine.data(), NULL, 1);
+    std::cout << "moduleUpdate#2:retCode=" << retCode << std::endl;
+    return retCode;
+}
+
 static void openDebugConsole() {
     // Only switch the standard streams over once a console exists: reopening
     // onto a missing console would close them and lose every later line.

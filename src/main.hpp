@@ -10,4 +10,6 @@ extern int EXIT_doUpdate;
 int launchMainApp();
 int launchUpdater();
 int launchJava(std::string currentDir, std::string configPath, int doWait);
+// Runs the command line updaterPath in the current directory and waits; returns execute's result.
+int moduleUpdate(const std::string& updaterPath);
 void readBootXml(const std::string& configPath);
