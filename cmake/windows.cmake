@@ -1,0 +1,92 @@
+# Windows build (MinGW-w64 cross compiler): the real Windows API, Boost's
+# headers from the Debian package and Boost.Filesystem compiled from source.
+set(LAUNCHER_PYTHON /usr/bin/python3 CACHE FILEPATH "Python that draws the icon")
+
+# The cross compiler must never see /usr/include itself (glibc's headers break
+# the build), so it gets a folder that holds only a link to Boost's headers.
+set(BOOST_HEADERS_DIR /usr/include/boost CACHE PATH "Boost headers to use (a boost/ folder)")
+set(LAUNCHER_BOOST_INCLUDE ${CMAKE_BINARY_DIR}/boost-include)
+file(MAKE_DIRECTORY ${LAUNCHER_BOOST_INCLUDE})
+file(CREATE_LINK ${BOOST_HEADERS_DIR} ${LAUNCHER_BOOST_INCLUDE}/boost SYMBOLIC)
+
+set(BOOST_FILESYSTEM_SOURCE_DIR ${PROJECT_SOURCE_DIR}/build/third_party/boost-filesystem/src
+    CACHE PATH "libs/filesystem/src of the Boost version whose headers are used")
+if(NOT EXISTS ${BOOST_FILESYSTEM_SOURCE_DIR}/operations.cpp)
+    execute_process(
+        COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-boost-filesystem-src.sh
+        RESULT_VARIABLE fetchResult)
+    if(NOT fetchResult EQUAL 0 OR NOT EXISTS ${BOOST_FILESYSTEM_SOURCE_DIR}/operations.cpp)
+        message(FATAL_ERROR "Boost.Filesystem sources missing in ${BOOST_FILESYSTEM_SOURCE_DIR}")
+    endif()
+endif()
+
+# Flags shared by everything that goes into the exe: small, and no build path
+# inside it, so two builds in different folders give the same bytes.
+set(LAUNCHER_WINDOWS_COMPILE_OPTIONS
+    -ffunction-sections -fdata-sections
+    -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+    -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+set(LAUNCHER_WINDOWS_DEFINITIONS _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+
+add_library(boost_filesystem_mingw STATIC
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/codecvt_error_category.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/directory.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/exception.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/operations.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/path.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/path_traits.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/portability.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/unique_path.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/utf8_codecvt_facet.cpp
+    ${BOOST_FILESYSTEM_SOURCE_DIR}/windows_file_codecvt.cpp
+)
+# std::atomic_ref needs C++20; WinCrypt (advapi32) rather than BCrypt keeps the
+# exe's imports to the system DLLs it already needs.
+set_target_properties(boost_filesystem_mingw PROPERTIES CXX_STANDARD 20)
+target_include_directories(boost_filesystem_mingw SYSTEM PUBLIC ${LAUNCHER_BOOST_INCLUDE})
+target_include_directories(boost_filesystem_mingw PRIVATE ${BOOST_FILESYSTEM_SOURCE_DIR})
+target_compile_definitions(boost_filesystem_mingw
+    PUBLIC BOOST_FILESYSTEM_STATIC_LINK=1 BOOST_ALL_NO_LIB ${LAUNCHER_WINDOWS_DEFINITIONS}
+    PRIVATE BOOST_FILESYSTEM_SOURCE BOOST_FILESYSTEM_HAS_WINCRYPT BOOST_USE_WINDOWS_H
+            _CRT_SECURE_NO_WARNINGS)
+# Boost's own code trips these two under -Wall -Wextra (function pointers from
+# GetProcAddress, an NTSTATUS compare); they are not ours to change.
+target_compile_options(boost_filesystem_mingw PRIVATE
+    ${LAUNCHER_WINDOWS_COMPILE_OPTIONS} -Wno-cast-function-type -Wno-sign-compare)
+
+target_compile_options(launcher_core PRIVATE ${LAUNCHER_WINDOWS_COMPILE_OPTIONS})
+target_link_libraries(launcher_core PUBLIC boost_filesystem_mingw)
+
+# Builds an executable the way it ships: GUI subsystem (no console window of its
+# own, entry still main), everything linked statically so it needs only the
+# system's DLLs, stripped, unused sections dropped, no link timestamp, and the
+# generated icon as its only resource.
+function(launcher_windows_executable target)
+    set(iconDir ${CMAKE_BINARY_DIR}/icon)
+    file(MAKE_DIRECTORY ${iconDir})
+    add_custom_command(
+        OUTPUT ${iconDir}/launcher.ico ${iconDir}/launcher.rc ${iconDir}/launcher_icon.o
+        COMMAND ${LAUNCHER_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/make_icon.py
+                ${iconDir}/launcher.ico ${iconDir}/launcher.rc
+        COMMAND ${CMAKE_RC_COMPILER} --input-format=rc --output-format=coff
+                -i launcher.rc -o launcher_icon.o
+        WORKING_DIRECTORY ${iconDir}
+        DEPENDS ${PROJECT_SOURCE_DIR}/cmake/make_icon.py
+        COMMENT "Drawing the launcher icon")
+    target_sources(${target} PRIVATE ${iconDir}/launcher_icon.o)
+
+    # All of the core goes in, also the routines the launch flow does not call:
+    # the file-lock probe's Boost.Interprocess prepares its security descriptor
+    # at start-up, which is why the exe imports advapi32.
+    set_property(TARGET ${target} PROPERTY LINK_LIBRARY_OVERRIDE_launcher_core WHOLE_ARCHIVE)
+
+    target_compile_options(${target} PRIVATE ${LAUNCHER_WINDOWS_COMPILE_OPTIONS})
+    target_link_options(${target} PRIVATE
+        -mwindows -static -s
+        -Wl,--gc-sections
+        -Wl,--no-insert-timestamp)
+endfunction()
+
+# The Windows build trees carry their own tests (PE checks, Wine runs).
+enable_testing()
+add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${CMAKE_BINARY_DIR}/tests/windows)

@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+"""Checks the PE properties a shipped launcher.exe must have.
+
+Usage: check_pe.py ARCH=EXE [ARCH=EXE ...]   (ARCH: i386 or amd64)
+
+Each exe is checked against its architecture's row of EXPECTED: machine, GUI
+subsystem, the DLLs it imports, no link timestamp, and a resource section
+holding exactly icon group 1 with one 128x128 24-bit BMP image.
+"""
+
+import struct
+import sys
+import unittest
+
+import pefile
+
+SYSTEM_DLLS = {"KERNEL32", "USER32", "ADVAPI32", "MSVCRT"}
+
+# arch: (machine, imports that must all be present, imports allowed)
+EXPECTED = {
+    "i386": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], SYSTEM_DLLS, SYSTEM_DLLS),
+    "amd64": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"], set(), SYSTEM_DLLS),
+}
+
+RT_ICON = pefile.RESOURCE_TYPE["RT_ICON"]
+RT_GROUP_ICON = pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
+ICON_SIZE = 128
+ICON_BITS = 24
+BMP_HEADER_SIZE = 40
+# Colour rows (3 bytes a pixel) plus the 1-bit transparency mask.
+ICON_IMAGE_SIZE = BMP_HEADER_SIZE + ICON_SIZE * ICON_SIZE * 3 + ICON_SIZE * ICON_SIZE // 8
+
+EXES = []  # (arch, path), from the command line
+
+
+def importedDlls(pe):
+    names = set()
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        name = entry.dll.decode("ascii").upper()
+        names.add(name[:-4] if name.endswith(".DLL") else name)
+    for entry in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []):
+        names.add("delay:" + entry.dll.decode("ascii").upper())
+    return names
+
+
+def resourceTree(pe):
+    """{type id: {name id: [(language id, bytes)]}} of the whole resource section."""
+    tree = {}
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return tree
+    for typeEntry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        names = tree.setdefault(typeEntry.id if typeEntry.id is not None else str(typeEntry.name), {})
+        for nameEntry in typeEntry.directory.entries:
+            key = nameEntry.id if nameEntry.id is not None else str(nameEntry.name)
+            languages = names.setdefault(key, [])
+            for languageEntry in nameEntry.directory.entries:
+                data = languageEntry.data.struct
+                languages.append((languageEntry.id, pe.get_data(data.OffsetToData, data.Size)))
+    return tree
+
+
+class PeProperties(unittest.TestCase):
+    def test_every_exe(self):
+        self.assertTrue(EXES, "no exe given")
+        for arch, path in EXES:
+            machine, requiredDlls, allowedDlls = EXPECTED[arch]
+            pe = pefile.PE(path)
+            with self.subTest(exe=path, check="machine"):
+                self.assertEqual(pe.FILE_HEADER.Machine, machine)
+            with self.subTest(exe=path, check="subsystem"):
+                self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
+                                 pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+            with self.subTest(exe=path, check="timestamp"):
+                self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0,
+                                 "a link timestamp makes builds differ")
+            with self.subTest(exe=path, check="imports"):
+                dlls = importedDlls(pe)
+                self.assertLessEqual(dlls, allowedDlls, "imports beyond the system's own DLLs")
+                self.assertLessEqual(requiredDlls, dlls, "expected system imports missing")
+            with self.subTest(exe=path, check="resources"):
+                self.checkIcon(resourceTree(pe))
+
+    def checkIcon(self, tree):
+        self.assertEqual(sorted(tree), sorted([RT_ICON, RT_GROUP_ICON]),
+                         "resources other than the icon (manifest, version block, ...)")
+        self.assertEqual(list(tree[RT_GROUP_ICON]), [1], "icon group must be 1 and alone")
+        groups = tree[RT_GROUP_ICON][1]
+        self.assertEqual(len(groups), 1, "icon group in more than one language")
+        group = groups[0][1]
+
+        reserved, kind, count = struct.unpack_from("<HHH", group, 0)
+        self.assertEqual((reserved, kind, count), (0, 1, 1))
+        self.assertEqual(len(group), 6 + 14)
+        width, height, colours, _, planes, bits, size, iconId = struct.unpack_from("<BBBBHHIH", group, 6)
+        self.assertEqual((width, height, colours, planes, bits), (ICON_SIZE, ICON_SIZE, 0, 1, ICON_BITS))
+
+        self.assertEqual(list(tree[RT_ICON]), [iconId], "icon images not in the group")
+        images = tree[RT_ICON][iconId]
+        self.assertEqual(len(images), 1)
+        image = images[0][1]
+        self.assertNotEqual(image[:8], b"\x89PNG\r\n\x1a\n", "image must be a BMP, not PNG")
+        self.assertEqual(len(image), ICON_IMAGE_SIZE)
+        self.assertEqual(size, ICON_IMAGE_SIZE)
+        headerSize, bmpWidth, bmpHeight, bmpPlanes, bmpBits, compression = struct.unpack_from("<IiiHHI", image, 0)
+        # The BMP height counts colour rows and mask rows together.
+        self.assertEqual((headerSize, bmpWidth, bmpHeight, bmpPlanes, bmpBits, compression),
+                         (BMP_HEADER_SIZE, ICON_SIZE, 2 * ICON_SIZE, 1, ICON_BITS, 0))
+        colourRows = image[BMP_HEADER_SIZE:BMP_HEADER_SIZE + ICON_SIZE * ICON_SIZE * 3]
+        self.assertGreater(len(set(colourRows[i:i + 3] for i in range(0, len(colourRows), 3))), 100,
+                           "icon is (nearly) a single colour")
+
+
+def main():
+    for argument in sys.argv[1:]:
+        arch, _, path = argument.partition("=")
+        if arch not in EXPECTED or not path:
+            sys.exit("usage: check_pe.py ARCH=EXE ...  (ARCH: %s)" % ", ".join(sorted(EXPECTED)))
+        EXES.append((arch, path))
+    unittest.main(argv=[sys.argv[0], "-v"])
+
+
+if __name__ == "__main__":
+    main()

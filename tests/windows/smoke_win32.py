@@ -1,0 +1,89 @@
+#!/usr/bin/python3
+"""Smoke run of the shipped 32-bit launcher under Wine's 32-bit loader.
+
+One launch of a stand-in java.exe that exits 0, one boot-file error. Where
+this machine cannot run 32-bit Windows programs (no wine32:i386, or a kernel
+without 32-bit x86 support and no qemu-user registered for it), the test
+prints the reason and exits 77, which CTest reports as skipped. See
+scripts/setup-win32-emulation.sh.
+
+Usage: smoke_win32.py --wine WINE32 [--boot-wine WINE64] --launcher EXE --java-stub EXE --work-dir DIR
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import test_launcher_wine as suite  # noqa: E402
+import wine_env  # noqa: E402
+
+SKIPPED = 77
+WINE32_DLLS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+
+
+class Smoke32(suite.LauncherCase):
+    def test_launch_exiting_0(self):
+        self.makeApp(exitCodes=[0])
+        lines, boxes = self.runLauncher()
+        self.assertEqual(lines, suite.startLines() + suite.launchLines(0))
+        self.assertEqual(boxes, [])
+        self.assertEqual(self.calls(), [suite.MAIN_CALL])
+
+    def test_missing_boot_file(self):
+        self.makeApp(mainBoot=None)
+        lines, boxes = self.runLauncher()
+        self.assertEqual(lines, suite.startLines() + suite.badBootLines())
+        self.assertEqual(boxes, [suite.box(suite.CONFIG_ERROR % suite.MAIN_BOOT)])
+        self.assertEqual(self.calls(), [])
+
+
+def whyUnavailable(wine):
+    """None when Wine's 32-bit loader runs here, else the reason it does not."""
+    if not os.access(wine, os.X_OK):
+        return "%s missing: wine32:i386 is not installed" % wine
+    if not os.path.isdir(WINE32_DLLS):
+        return "%s missing: wine32:i386 is not installed" % WINE32_DLLS
+    try:
+        result = subprocess.run([wine, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=600)
+    except OSError as error:
+        return ("this kernel cannot run 32-bit x86 programs (%s) and no qemu-user is registered "
+                "for them with binfmt_misc" % error)
+    except subprocess.TimeoutExpired:
+        return "%s --version did not finish within 600 s" % wine
+    if result.returncode != 0:
+        return "%s --version failed: %s" % (wine, result.stderr.decode(errors="replace").strip())
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--wine", required=True)
+    parser.add_argument("--boot-wine")
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--java-stub", required=True)
+    parser.add_argument("--work-dir", required=True)
+    options, rest = parser.parse_known_args()
+
+    reason = whyUnavailable(options.wine)
+    if reason:
+        print("SKIPPED: 32-bit smoke run: " + reason)
+        sys.exit(SKIPPED)
+
+    bootWine = options.boot_wine if options.boot_wine and os.access(options.boot_wine, os.X_OK) else None
+    options.work_dir = os.path.abspath(options.work_dir)
+    options.prefix = os.path.join(options.work_dir, "wineprefix")
+    suite.OPTIONS = options
+    wine_env.preparePrefix(options.wine, options.prefix, bootWine)
+    try:
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
+    finally:
+        wine_env.stopServer(options.wine, options.prefix)
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
