@@ -87,6 +87,21 @@ function(launcher_windows_executable target)
         -Wl,--no-insert-timestamp)
 endfunction()
 
+# GoogleTest from Debian's sources for Windows test programs, which run under
+# CMAKE_CROSSCOMPILING_EMULATOR (wine64 in the win64 preset). Link the test
+# program -static so Wine needs no MinGW DLLs.
+function(launcher_windows_googletest)
+    if(TARGET gtest)
+        return()
+    endif()
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    target_compile_options(gtest PUBLIC
+        -include ${PROJECT_SOURCE_DIR}/tests/windows/gtest_notification.hpp)
+endfunction()
+
 # The Windows build trees carry their own tests (PE checks, Wine runs).
 enable_testing()
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${CMAKE_BINARY_DIR}/tests/windows)

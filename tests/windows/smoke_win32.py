@@ -7,7 +7,7 @@ without 32-bit x86 support and no qemu-user registered for it), the test
 prints the reason and exits 77, which CTest reports as skipped. See
 scripts/setup-win32-emulation.sh.
 
-Usage: smoke_win32.py --wine WINE32 [--boot-wine WINE64] --launcher EXE --java-stub EXE --work-dir DIR
+Usage: smoke_win32.py --wine WINE32 [--boot-wine WINE64] --launcher EXE --java-stub EXE --work-dir DIR [--prefix DIR]
 """
 
 import argparse
@@ -66,6 +66,7 @@ def main():
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--java-stub", required=True)
     parser.add_argument("--work-dir", required=True)
+    parser.add_argument("--prefix", help="Wine prefix (default: WORK_DIR/wineprefix)")
     options, rest = parser.parse_known_args()
 
     reason = whyUnavailable(options.wine)
@@ -75,7 +76,7 @@ def main():
 
     bootWine = options.boot_wine if options.boot_wine and os.access(options.boot_wine, os.X_OK) else None
     options.work_dir = os.path.abspath(options.work_dir)
-    options.prefix = os.path.join(options.work_dir, "wineprefix")
+    options.prefix = os.path.abspath(options.prefix or os.path.join(options.work_dir, "wineprefix"))
     suite.OPTIONS = options
     wine_env.preparePrefix(options.wine, options.prefix, bootWine)
     try:

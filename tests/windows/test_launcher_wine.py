@@ -7,7 +7,7 @@ with the codes queued in exit_codes. Checked: the exact diagnostic lines, the
 children's command lines and working directories, the message boxes (kind,
 caption, text, order) and the launcher's exit code.
 
-Usage: test_launcher_wine.py --wine WINE --launcher EXE --java-stub EXE --work-dir DIR
+Usage: test_launcher_wine.py --wine WINE --launcher EXE --java-stub EXE --work-dir DIR [--prefix DIR]
 """
 
 import argparse
@@ -275,9 +275,10 @@ def main():
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--java-stub", required=True)
     parser.add_argument("--work-dir", required=True)
+    parser.add_argument("--prefix", help="Wine prefix (default: WORK_DIR/wineprefix)")
     OPTIONS, rest = parser.parse_known_args()
     OPTIONS.work_dir = os.path.abspath(OPTIONS.work_dir)
-    OPTIONS.prefix = os.path.join(OPTIONS.work_dir, "wineprefix")
+    OPTIONS.prefix = os.path.abspath(OPTIONS.prefix or os.path.join(OPTIONS.work_dir, "wineprefix"))
     wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix)
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
