@@ -194,6 +194,13 @@ class UpdateCycle(LauncherCase):
                 self.assertEqual(boxes, [box(UPDATE_ERROR % code)])
                 self.assertEqual(self.calls(), [MAIN_CALL, UPDATER_CALL])
 
+    def test_updater_exit_1_shows_its_boot_file_then_the_result(self):
+        self.makeApp(exitCodes=[21, 1])
+        lines, boxes = self.runLauncher()
+        self.assertEqual(lines, startLines() + launchLines(21) + launchLines(1, UPDATER_COMMAND, updater=True))
+        self.assertEqual(boxes, [box(UPDATER_BOOT), box(UPDATE_ERROR % 1)])
+        self.assertEqual(self.calls(), [MAIN_CALL, UPDATER_CALL])
+
     def test_main_app_exit_1_shows_its_boot_file(self):
         self.makeApp(exitCodes=[1])
         lines, boxes = self.runLauncher()
