@@ -12,9 +12,6 @@
 
 namespace {
 
-// CreateProcessA reads the record's size field; the 32-bit exe passes 68.
-static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA is 68 bytes on 32-bit");
-
 TEST(ApplicationPaths, ComeFromGetModuleFileNameA) {
     char self[MAX_PATH] = "";
     ASSERT_GT(GetModuleFileNameA(NULL, self, MAX_PATH), 0u);
