@@ -1,15 +1,4 @@
-# Cross build for 32-bit x86 Windows with Debian's MinGW-w64 (win32 thread
-# model, so no libwinpthread).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit x86 Windows: the shipped exe.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-win32)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

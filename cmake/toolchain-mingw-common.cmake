@@ -1,0 +1,13 @@
+# Shared part of the MinGW-w64 toolchain files: Debian's win32-thread-model
+# compilers (no libwinpthread) for the triplet the including file sets.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-win32)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
