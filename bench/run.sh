@@ -7,14 +7,21 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-reps="${BENCH_REPS:-300}"
-wine_reps="${BENCH_WINE_REPS:-40}"
-cycle_runs="${BENCH_CYCLE_RUNS:-5}"
+reps="${BENCH_REPS:-1000}"
+wine_reps="${BENCH_WINE_REPS:-100}"
+cycle_runs="${BENCH_CYCLE_RUNS:-9}"
 cycles=1000
 
 cd "$root"
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 cmake --preset native >/dev/null
 cmake --build --preset native --target launcher bench_child bench_driver boot_file_bench >/dev/null
+# The Windows exes are measured only where their builds have been set up.
+for preset in win32 win64; do
+    if [[ -f "build/$preset/CMakeCache.txt" ]]; then
+        cmake --build --preset "$preset" --target launcher >/dev/null
+    fi
+done
 bin="$root/build/native"
 driver="$bin/bench/bench_driver"
 work="$(mktemp -d "${TMPDIR:-/tmp}/launcher-bench.XXXXXX")"
@@ -110,6 +117,7 @@ stripped_size() {
 }
 
 echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Load average before the run: $load_before"
 echo "Machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
 echo
 echo "| Measure | Result | Detail |"
