@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Measures the launcher and prints the results as one Markdown table: launch
-# overhead (native, and the win64 exe under wine64 when it has been built),
+# overhead (native, and the Windows exes under wine where they have been built),
 # update-cycle cost, boot-file reading, binary sizes, and memory and CPU time
 # while the launcher waits on a child.
 # Usage: bench/run.sh    (BENCH_REPS, BENCH_WINE_REPS, BENCH_CYCLE_RUNS override the counts)
@@ -72,23 +72,42 @@ check_app "$work/trivial.out" "$work/trivial/launcher"
 native_overhead="$("$driver" overhead "$reps" native "$work/trivial" \
     -- "$work/trivial/launcher" -- "$work/trivial/bench_child" "${child_args[@]}" Exit0)"
 
-wine_overhead="| launch overhead, win64 exe under wine64 | not measured | build/win64/launcher.exe not built |"
-win64_exe="$root/build/win64/launcher.exe"
-if [[ -f "$win64_exe" ]]; then
-    wine64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
-    x86_64-w64-mingw32-g++ -O2 -static -o "$work/bench_child.exe" "$root/bench/bench_child.cpp"
-    make_app "$work/wine" "$win64_exe" "$work/bench_child.exe" Exit0
-    export WINEPREFIX="$root/build/bench-wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    "$wine64" wineboot --init >/dev/null 2>&1
+# wine_overhead BITS LOADER COMPILER: the Windows exe of that width under wine
+# against the stand-in child started directly under the same wine, with one
+# persistent wine server for both sides so neither pays its start-up.
+wine_overhead() {
+    local bits="$1" loader="$2" compiler="$3"
+    local exe="$root/build/win$bits/launcher.exe" app="$work/wine$bits"
+    local label="win$bits exe under $(basename "$loader")"
+    if [[ $bits == 32 && -e /proc/sys/fs/binfmt_misc/qemu-i386 ]]; then
+        label+=" on qemu-i386"
+    fi
+    if [[ ! -f $exe ]]; then
+        echo "| launch overhead, $label | not measured | build/win$bits/launcher.exe not built |"
+        return
+    fi
+    if ! "$loader" --version >/dev/null 2>&1; then
+        echo "| launch overhead, $label | not measured | $loader cannot run here |"
+        return
+    fi
+    "$compiler" -O2 -static -o "$work/bench_child$bits.exe" "$root/bench/bench_child.cpp"
+    make_app "$app" "$exe" "$work/bench_child$bits.exe" Exit0
+    export WINEPREFIX="$root/build/bench-wine$bits" WINEARCH="win$bits"
+    "$loader" wineboot --init >/dev/null 2>&1
     wineserver --wait
-    # One persistent wine server for the whole run, so neither side pays its start-up.
     wineserver --persistent
-    trap 'wineserver -k || true; rm -rf "$work"' EXIT
-    check_app "$work/wine.out" "$wine64" "$work/wine/launcher.exe"
-    wine_overhead="$("$driver" overhead "$wine_reps" "win64 exe under wine64" "$work/wine" \
-        -- "$wine64" "$work/wine/launcher.exe" \
-        -- "$wine64" "$work/wine/bench_child.exe" "${child_args[@]}" Exit0)"
-fi
+    check_app "$app.out" "$loader" "$app/launcher.exe"
+    "$driver" overhead "$wine_reps" "$label" "$app" -- "$loader" "$app/launcher.exe" \
+        -- "$loader" "$app/bench_child$bits.exe" "${child_args[@]}" Exit0
+    wineserver --kill
+    unset WINEPREFIX
+}
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+trap 'if [[ -n ${WINEPREFIX:-} ]]; then wineserver --kill || true; fi; rm -rf "$work"' EXIT
+wine_overhead 64 "$(command -v wine64 || echo /usr/lib/wine/wine64)" x86_64-w64-mingw32-g++ \
+    >"$work/wine64.row"
+wine_overhead 32 /usr/lib/wine/wine i686-w64-mingw32-g++ >"$work/wine32.row"
 
 make_app "$work/cycle" "$bin/launcher" "$bin/bench/bench_child" Main
 cycle_cost="$("$driver" cycles "$cycle_runs" "$cycles" "$work/cycle/cycles_left" "$work/cycle" \
@@ -123,7 +142,7 @@ echo
 echo "| Measure | Result | Detail |"
 echo "|---|---|---|"
 echo "$native_overhead"
-echo "$wine_overhead"
+cat "$work/wine64.row" "$work/wine32.row"
 echo "$cycle_cost"
 echo "$boot_rows"
 echo "| size, stripped: 32-bit exe | $(stripped_size i686-w64-mingw32-strip "$root/build/win32/launcher.exe") | build/win32/launcher.exe |"
