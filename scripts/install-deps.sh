@@ -3,11 +3,13 @@
 # launcher and run the demo) or "test" (everything the test suites need).
 set -euo pipefail
 
-demo_packages=(cmake make g++ libboost1.81-dev libboost-filesystem1.81-dev openjdk-17-jdk-headless)
-test_packages=("${demo_packages[@]}"
-    googletest libgtest-dev python3 python3-pefile
+# The native build tree holds the tests and benchmarks too, so configuring it
+# needs their libraries even for the demo.
+demo_packages=(cmake make g++ libboost1.81-dev libboost-filesystem1.81-dev openjdk-17-jdk-headless
+    googletest libgtest-dev libbenchmark-dev python3 valgrind)
+test_packages=("${demo_packages[@]}" python3-pefile
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64 dpkg-dev xz-utils
-    clang libclang-rt-14-dev libbenchmark-dev valgrind)
+    clang libclang-rt-14-dev)
 
 case "${1:-}" in
     demo) wanted=("${demo_packages[@]}") ;;
