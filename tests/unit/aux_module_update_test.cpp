@@ -24,10 +24,6 @@ protected:
     boost::filesystem::path here;
 };
 
-std::string processIdLine() {
-    return "execute:processId==" + std::to_string(GetCurrentProcessId()) + "\n";
-}
-
 TEST_F(ModuleUpdate, RunsTheChildHereAndReturnsItsExitCode) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"/bin/sh -c \"pwd > where; exit 0\"", 0},

@@ -26,10 +26,6 @@ Outcome run(std::string commandLine, const char* currentDir = NULL, int doWait =
     return r;
 }
 
-std::string processIdLine() {
-    return "execute:processId==" + std::to_string(GetCurrentProcessId()) + "\n";
-}
-
 TEST(Execute, ReturnsTheChildsExitCode) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"/bin/sh -c \"exit 0\"", 0},

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <string>
@@ -28,3 +30,8 @@ protected:
 
     boost::filesystem::path dir;
 };
+
+// The line execute writes once a child has started: the launcher's own process id.
+inline std::string processIdLine() {
+    return "execute:processId==" + std::to_string(GetCurrentProcessId()) + "\n";
+}
