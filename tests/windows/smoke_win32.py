@@ -10,11 +10,9 @@ scripts/setup-win32-emulation.sh.
 Usage: smoke_win32.py --wine WINE32 [--boot-wine WINE64] --launcher EXE --java-stub EXE --work-dir DIR [--prefix DIR]
 """
 
-import argparse
 import os
 import subprocess
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_launcher_wine as suite  # noqa: E402
@@ -68,24 +66,13 @@ def emulated():
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--wine", required=True)
-    parser.add_argument("--boot-wine")
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--java-stub", required=True)
-    parser.add_argument("--work-dir", required=True)
-    parser.add_argument("--prefix", help="Wine prefix (default: WORK_DIR/wineprefix)")
-    options, rest = parser.parse_known_args()
-
+    options, rest = suite.parseOptions(withBootWine=True)
     reason = whyUnavailable(options.wine)
     if reason:
         print("SKIPPED: 32-bit smoke run: " + reason)
         sys.exit(SKIPPED)
 
     bootWine = options.boot_wine if options.boot_wine and os.access(options.boot_wine, os.X_OK) else None
-    options.work_dir = os.path.abspath(options.work_dir)
-    options.prefix = os.path.abspath(options.prefix or os.path.join(options.work_dir, "wineprefix"))
-    suite.OPTIONS = options
     print("32-bit programs run " + ("under qemu-user emulation" if emulated() else "natively"))
     try:
         wine_env.preparePrefix(options.wine, options.prefix, bootWine)
@@ -94,11 +81,7 @@ def main():
         wine_env.stopServer(options.wine, options.prefix)
         print("SKIPPED: 32-bit smoke run: creating the Wine prefix did not finish: %s" % timeout)
         sys.exit(SKIPPED)
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
-    finally:
-        wine_env.stopServer(options.wine, options.prefix)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    sys.exit(suite.runTests(options, rest))
 
 
 if __name__ == "__main__":

@@ -275,23 +275,38 @@ class DebugMarker(LauncherCase):
         self.assertEqual(self.calls(), [MAIN_CALL])
 
 
-def main():
-    global OPTIONS
+def parseOptions(withBootWine=False):
+    """The suite's options and the remaining arguments for unittest."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--wine", required=True)
+    if withBootWine:
+        parser.add_argument("--boot-wine")
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--java-stub", required=True)
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--prefix", help="Wine prefix (default: WORK_DIR/wineprefix)")
-    OPTIONS, rest = parser.parse_known_args()
-    OPTIONS.work_dir = os.path.abspath(OPTIONS.work_dir)
-    OPTIONS.prefix = os.path.abspath(OPTIONS.prefix or os.path.join(OPTIONS.work_dir, "wineprefix"))
-    wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix)
+    options, rest = parser.parse_known_args()
+    options.work_dir = os.path.abspath(options.work_dir)
+    options.prefix = os.path.abspath(options.prefix or os.path.join(options.work_dir, "wineprefix"))
+    return options, rest
+
+
+def runTests(options, rest):
+    """Runs the running script's tests in the prepared prefix, then ends its
+    wine server. Returns the exit code."""
+    global OPTIONS
+    OPTIONS = options
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
     finally:
-        wine_env.stopServer(OPTIONS.wine, OPTIONS.prefix)
-    sys.exit(0 if result.wasSuccessful() else 1)
+        wine_env.stopServer(options.wine, options.prefix)
+    return 0 if result.wasSuccessful() else 1
+
+
+def main():
+    options, rest = parseOptions()
+    wine_env.preparePrefix(options.wine, options.prefix)
+    sys.exit(runTests(options, rest))
 
 
 if __name__ == "__main__":
