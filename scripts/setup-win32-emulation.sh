@@ -14,7 +14,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 apt-get update -qq
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    wine64 wine32:i386 qemu-user-static binfmt-support >/dev/null
+    wine64 wine32:i386 >/dev/null
 
 if "$wine32" --version >/dev/null 2>&1; then
     echo "32-bit Windows programs run here: the kernel runs 32-bit x86 code itself"
@@ -22,6 +22,10 @@ if "$wine32" --version >/dev/null 2>&1; then
 fi
 
 # The kernel refuses 32-bit x86 programs (ENOEXEC): hand them to qemu-user.
+# Only then: installing qemu-user-static registers it for every 32-bit program,
+# which makes each start take about a minute where the kernel needs no help.
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    qemu-user-static binfmt-support >/dev/null
 if [[ ! -e "$binfmt/register" ]]; then
     mount -t binfmt_misc binfmt_misc "$binfmt"
 fi
