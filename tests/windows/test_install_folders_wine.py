@@ -114,8 +114,9 @@ class FolderWithBlank(InstallFolder):
 
 class NamesOutsideTheAnsiCodePage(InstallFolder):
     def test_folders_start_through_their_short_names_under_1252(self):
-        # Best fit would turn Łódź into Lodz, a folder whose boot file must not run.
-        decoy = self.place("Lodz")
+        # Best fit would turn Łódź into Lódz (ó is in code page 1252), a folder
+        # whose boot file must not run.
+        decoy = self.place("Lódz")
         for name in ("Łódź", "アプリ"):
             with self.subTest(folder=name):
                 app = self.place(name)
