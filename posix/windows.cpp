@@ -1,53 +1,22 @@
 // Paths, text, message boxes and the console.
 #include "windows.h"
+#include "conio.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
-
-DWORD GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize) {
-    if (nSize == 0) {
-        return 0;
-    }
-    ssize_t length = readlink("/proc/self/exe", lpFilename, nSize - 1);
-    if (length < 0) {
-        length = 0;
-    }
-    lpFilename[length] = '\0';
-    return static_cast<DWORD>(length);
-}
-
-// Copies at most size-1 bytes and always terminates, like the CRT's own limits.
-static void copyPart(char* dest, size_t size, const char* begin, const char* end) {
-    if (dest == NULL) {
-        return;
-    }
-    size_t length = static_cast<size_t>(end - begin);
-    if (length >= size) {
-        length = size - 1;
-    }
-    std::memcpy(dest, begin, length);
-    dest[length] = '\0';
-}
-
-void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext) {
-    const char* end = path + std::strlen(path);
-    const char* slash = std::strrchr(path, '/');
-    const char* nameBegin = slash == NULL ? path : slash + 1;
-    const char* dot = std::strrchr(nameBegin, '.');
-    const char* extBegin = dot == NULL ? end : dot;
-    copyPart(drive, _MAX_DRIVE, path, path);
-    copyPart(dir, _MAX_DIR, path, nameBegin);
-    copyPart(fname, _MAX_FNAME, nameBegin, extBegin);
-    copyPart(ext, _MAX_EXT, extBegin, end);
-}
 
 namespace {
 
 const wchar_t replacementCharacter = 0xFFFD;
+const wchar_t firstEscapedByte = 0xDC80;  // stands for the byte 0x80 in CP_ACP
+const wchar_t lastEscapedByte = 0xDCFF;
 
 // Decodes one UTF-8 sequence at p (of at most n bytes); an invalid or cut-off
 // sequence yields U+FFFD and consumes one byte, as Windows does with flags 0.
@@ -85,35 +54,66 @@ wchar_t decodeUtf8(const unsigned char* p, size_t n, size_t& used) {
     return static_cast<wchar_t>(codePoint);
 }
 
+bool isValidCodePoint(uint32_t c) {
+    return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+}
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 std::string encodeUtf8(const wchar_t* text) {
     std::string out;
     for (; *text != L'\0'; ++text) {
         uint32_t c = static_cast<uint32_t>(*text);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            c = replacementCharacter;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        appendUtf8(out, isValidCodePoint(c) ? c : replacementCharacter);
     }
     return out;
 }
 
+// The narrow bytes of a wide path as the file system sees them.
+bool pathBytes(LPCWSTR path, std::string& bytes) {
+    int size = WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, path, -1, NULL, 0, NULL, NULL);
+    if (size <= 0) {
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size));
+    WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, path, -1, &bytes[0], size, NULL, NULL);
+    bytes.resize(static_cast<size_t>(size) - 1);
+    return true;
+}
+
+// Copies text and its terminator into a buffer of size units when it fits.
+// Returns the length without terminator, or the size needed when it does not fit.
+DWORD copyOut(const std::wstring& text, LPWSTR buffer, DWORD size) {
+    if (buffer == NULL || text.size() >= size) {
+        return static_cast<DWORD>(text.size() + 1);
+    }
+    std::wmemcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
 }  // namespace
 
-int MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte,
+UINT GetACP(void) {
+    return CP_UTF8;
+}
+
+int MultiByteToWideChar(UINT CodePage, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar) {
     if (lpMultiByteStr == NULL || cbMultiByte == 0 || cbMultiByte < -1) {
         return 0;
@@ -125,6 +125,9 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte,
     for (size_t i = 0; i < n;) {
         size_t used;
         wchar_t c = decodeUtf8(p + i, n - i, used);
+        if (CodePage == CP_ACP && c == replacementCharacter && used == 1) {
+            c = static_cast<wchar_t>(firstEscapedByte - 0x80 + p[i]);
+        }
         i += used;
         if (cchWideChar != 0) {
             if (count >= cchWideChar) {
@@ -135,6 +138,83 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte,
         ++count;
     }
     return count;
+}
+
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar) {
+    if (lpUsedDefaultChar != NULL) {
+        *lpUsedDefaultChar = FALSE;
+    }
+    if (lpWideCharStr == NULL || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0) {
+        return 0;
+    }
+    size_t n = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t c = static_cast<uint32_t>(lpWideCharStr[i]);
+        if (CodePage == CP_ACP && c >= firstEscapedByte && c <= lastEscapedByte) {
+            out += static_cast<char>(c - firstEscapedByte + 0x80);
+        } else if (isValidCodePoint(c)) {
+            appendUtf8(out, c);
+        } else if (dwFlags & WC_ERR_INVALID_CHARS) {
+            return 0;
+        } else if (lpUsedDefaultChar != NULL) {
+            out += lpDefaultChar != NULL ? *lpDefaultChar : '?';
+            *lpUsedDefaultChar = TRUE;
+        } else {
+            appendUtf8(out, replacementCharacter);
+        }
+    }
+    if (cbMultiByte == 0) {
+        return static_cast<int>(out.size());
+    }
+    if (out.size() > static_cast<size_t>(cbMultiByte)) {
+        return 0;  // buffer too small
+    }
+    std::memcpy(lpMultiByteStr, out.data(), out.size());
+    return static_cast<int>(out.size());
+}
+
+// A path longer than the buffer is cut and terminated, and the result is
+// nSize, as on Windows since Vista.
+DWORD GetModuleFileNameW(HMODULE, LPWSTR lpFilename, DWORD nSize) {
+    std::string bytes(256, '\0');
+    for (;;) {
+        ssize_t length = readlink("/proc/self/exe", &bytes[0], bytes.size());
+        if (length < 0) {
+            return 0;
+        }
+        if (static_cast<size_t>(length) < bytes.size()) {
+            bytes.resize(static_cast<size_t>(length));
+            break;
+        }
+        bytes.resize(bytes.size() * 2);
+    }
+    if (nSize == 0) {
+        return 0;
+    }
+    std::wstring path(bytes.size() + 1, L'\0');
+    int count = MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, &path[0],
+                                    static_cast<int>(path.size()));
+    path.resize(count > 0 ? static_cast<size_t>(count) - 1 : 0);
+    if (path.size() >= nSize) {
+        std::wmemcpy(lpFilename, path.c_str(), nSize - 1);
+        lpFilename[nSize - 1] = L'\0';
+        return nSize;
+    }
+    std::wmemcpy(lpFilename, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+// POSIX file systems keep no 8.3 names: an existing path is its own short form.
+DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer) {
+    std::string bytes;
+    struct stat st;
+    if (lpszLongPath == NULL || !pathBytes(lpszLongPath, bytes) || stat(bytes.c_str(), &st) != 0) {
+        return 0;
+    }
+    return copyOut(lpszLongPath, lpszShortPath, cchBuffer);
 }
 
 // There is no desktop to show a box on: each box becomes one line on standard
@@ -165,4 +245,30 @@ BOOL AllocConsole(void) {
 
 int lstrlenA(LPCSTR lpString) {
     return lpString == NULL ? 0 : static_cast<int>(std::strlen(lpString));
+}
+
+// A POSIX terminal has no window of its own.
+HWND GetConsoleWindow(void) {
+    return NULL;
+}
+
+void Sleep(DWORD dwMilliseconds) {
+    usleep(static_cast<useconds_t>(dwMilliseconds) * 1000u);
+}
+
+// conio reads the console directly; here that is standard input.
+int _kbhit(void) {
+    struct pollfd input = {STDIN_FILENO, POLLIN, 0};
+    return poll(&input, 1, 0) > 0 && (input.revents & POLLIN) ? 1 : 0;
+}
+
+int _getch(void) {
+    unsigned char c;
+    return read(STDIN_FILENO, &c, 1) == 1 ? c : EOF;
+}
+
+int _cputws(const wchar_t* str) {
+    std::string text = encodeUtf8(str);
+    std::fflush(stdout);
+    return write(STDOUT_FILENO, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : -1;
 }

@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 typedef int BOOL;
+typedef int* LPBOOL;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef uint16_t WORD;
@@ -24,10 +25,6 @@ typedef void* HINSTANCE;
 #define FALSE 0
 #define WINAPI
 #define MAX_PATH 260
-#define _MAX_DRIVE 3
-#define _MAX_DIR 256
-#define _MAX_FNAME 256
-#define _MAX_EXT 256
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
@@ -36,7 +33,10 @@ typedef void* HINSTANCE;
 #define STILL_ACTIVE 259u
 #define MB_OK 0x00000000u
 #define IDOK 1
+#define CP_ACP 0u
 #define CP_UTF8 65001u
+#define WC_ERR_INVALID_CHARS 0x00000080u
+#define WC_NO_BEST_FIT_CHARS 0x00000400u
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -64,8 +64,8 @@ typedef struct _PROCESS_INFORMATION {
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
-DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
-void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext);
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer);
 
 BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPSECURITY_ATTRIBUTES lpProcessAttributes,
@@ -79,8 +79,17 @@ BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode);
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+// The narrow (ANSI) code page of a POSIX process is UTF-8, the file system's
+// encoding. Bytes that are not UTF-8 become U+DC80..U+DCFF and back, so every
+// path survives the trip through wide text.
+UINT GetACP(void);
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar);
 
 BOOL AllocConsole(void);
+HWND GetConsoleWindow(void);
+void Sleep(DWORD dwMilliseconds);
 int lstrlenA(LPCSTR lpString);

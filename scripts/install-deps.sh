@@ -9,7 +9,7 @@ demo_packages=(cmake make g++ libboost1.81-dev libboost-filesystem1.81-dev openj
     googletest libgtest-dev libbenchmark-dev python3 valgrind)
 test_packages=("${demo_packages[@]}" python3-pefile
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64 dpkg-dev xz-utils
-    clang libclang-rt-14-dev)
+    clang libclang-rt-14-dev locales)
 
 case "${1:-}" in
     demo) wanted=("${demo_packages[@]}") ;;

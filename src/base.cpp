@@ -1,5 +1,7 @@
 #include "base.hpp"
 
+#include "const.hpp"
+
 #include <windows.h>
 
 #include <climits>
@@ -31,6 +33,54 @@ void MessageBox2(const char* message) {
 void MessageBox2(const std::string& msg) {
     std::wstring text = utf8ToWString(msg);
     MessageBoxW(NULL, text.c_str(), L"Error", MB_OK);
+}
+
+int wstringToAnsi(const std::wstring& wide, std::string& ansi) {
+    ansi.clear();
+    if (wide.empty()) {
+        return TRUE;
+    }
+    // Where the ANSI code page is UTF-8 every valid text has its exact form, and
+    // the converter accepts neither the best-fit flag nor the default-character report.
+    bool ansiIsUtf8 = GetACP() == CP_UTF8;
+    DWORD dwFlags = ansiIsUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefaultChar = FALSE;
+    LPBOOL lpUsedDefaultChar = ansiIsUtf8 ? NULL : &usedDefaultChar;
+    int cchWide = static_cast<int>(wide.size());
+    int size = WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, NULL, 0, NULL,
+                                   lpUsedDefaultChar);
+    if (size <= 0 || usedDefaultChar) {
+        return FALSE;
+    }
+    std::vector<char> buffer(size);
+    if (WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, buffer.data(), size, NULL,
+                            lpUsedDefaultChar) != size || usedDefaultChar) {
+        return FALSE;
+    }
+    ansi.assign(buffer.data(), size);
+    return TRUE;
+}
+
+std::string wstringToUtf8(const std::wstring& wide) {
+    int cchWide = static_cast<int>(wide.size());
+    int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), cchWide, NULL, 0, NULL, NULL);
+    if (size <= 0) {
+        return std::string();
+    }
+    std::vector<char> buffer(size);
+    size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), cchWide, buffer.data(), size, NULL, NULL);
+    return std::string(buffer.data(), size > 0 ? size : 0);
+}
+
+std::string ansiToUtf8(const std::string& ansi) {
+    int cbAnsi = static_cast<int>(ansi.size());
+    int size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), cbAnsi, NULL, 0);
+    if (size <= 0) {
+        return std::string();
+    }
+    std::vector<wchar_t> buffer(size);
+    size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), cbAnsi, buffer.data(), size);
+    return wstringToUtf8(std::wstring(buffer.data(), size > 0 ? size : 0));
 }
 
 void narrow(const std::wstring& src, std::string& dest) {

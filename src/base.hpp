@@ -7,6 +7,13 @@ std::wstring utf8ToWString(const std::string& utf8Str);
 void MessageBox2(const char* message);
 void MessageBox2(const std::string& msg);
 
+// Code-page conversions of the Windows API. wstringToAnsi gives TRUE only for
+// an exact ANSI form: no default character, no best-fit look-alike, so the
+// narrow text of a path names the same file as the wide one.
+int wstringToAnsi(const std::wstring& wide, std::string& ansi);
+std::string wstringToUtf8(const std::wstring& wide);
+std::string ansiToUtf8(const std::string& ansi);
+
 // Conversions through the current C locale. When a character cannot be
 // converted, dest gets the text converted up to that character.
 void narrow(const std::wstring& src, std::string& dest);

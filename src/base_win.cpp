@@ -1,25 +1,94 @@
 #include "base_win.hpp"
 
+#include "base.hpp"
 #include "const.hpp"
 
 #include <windows.h>
 
 #include <boost/filesystem/path.hpp>
+#include <vector>
 
 std::string appDir;
 std::string exeFileName;
 std::string parentDir;
+std::string appDirUtf8;
 
-void setModuleFileName() {
-    char szPath[MAX_PATH] = "";
-    char szDrive[_MAX_DRIVE];
-    char szDir[_MAX_DIR];
-    char szFName[_MAX_FNAME];
-    char szExt[_MAX_EXT];
+// The longest path Windows knows is 32767 units; a path that fills the buffer was cut.
+static int moduleFileName(std::wstring& path) {
+    for (DWORD size = MAX_PATH; size <= 2 * 32768; size *= 2) {
+        std::vector<wchar_t> szPath(size);
+        DWORD length = GetModuleFileNameW(NULL, szPath.data(), size);
+        if (length == 0) {
+            return ERR;
+        }
+        if (length < size) {
+            path.assign(szPath.data(), length);
+            return OK;
+        }
+    }
+    return ERR;
+}
 
-    GetModuleFileNameA(NULL, szPath, MAX_PATH);
-    _splitpath(szPath, szDrive, szDir, szFName, szExt);
-    appDir = std::string(szDrive) + szDir;
-    exeFileName = std::string(szFName) + szExt;
+// A narrow path that names the same file: the exact ANSI form, else the short
+// (8.3) form, which is ASCII where it exists.
+static int ansiPath(const std::wstring& widePath, std::string& path) {
+    if (wstringToAnsi(widePath, path)) {
+        return OK;
+    }
+    DWORD size = GetShortPathNameW(widePath.c_str(), NULL, 0);
+    if (size == 0) {
+        return ERR;
+    }
+    std::vector<wchar_t> szShortPath(size);
+    DWORD length = GetShortPathNameW(widePath.c_str(), szShortPath.data(), size);
+    if (length == 0 || length >= size) {
+        return ERR;
+    }
+    return wstringToAnsi(std::wstring(szShortPath.data(), length), path) ? OK : ERR;
+}
+
+int setAppPaths(const std::wstring& modulePath) {
+    appDir.clear();
+    exeFileName.clear();
+    parentDir.clear();
+    appDirUtf8.clear();
+
+    // Windows accepts both slashes; the split is done on the wide text, where a
+    // double-byte character cannot hide a separator byte.
+    const std::wstring separators = {static_cast<wchar_t>(fileSep[0]), L'/'};
+    size_t sep = modulePath.find_last_of(separators);
+    if (sep == std::wstring::npos) {
+        return ERR;
+    }
+    std::wstring wideDir = modulePath.substr(0, sep + 1);
+    appDirUtf8 = wstringToUtf8(wideDir);
+
+    std::string dir;
+    if (ansiPath(wideDir, dir) != OK) {
+        return ERR;
+    }
+    if (dir.empty() || separators.find(static_cast<wchar_t>(dir.back())) == std::wstring::npos) {
+        dir += fileSep;
+    }
+    // Nothing is read through the file name, so a name without a narrow form stays empty.
+    std::string path;
+    if (!wstringToAnsi(modulePath.substr(sep + 1), exeFileName) &&
+        ansiPath(modulePath, path) == OK) {
+        exeFileName = path.substr(path.find_last_of("/" + std::string(fileSep)) + 1);
+    }
+    appDir = dir;
     parentDir = boost::filesystem::path(appDir).parent_path().string() + fileSep;
+    return OK;
+}
+
+int setModuleFileName() {
+    std::wstring modulePath;
+    if (moduleFileName(modulePath) != OK) {
+        appDir.clear();
+        exeFileName.clear();
+        parentDir.clear();
+        appDirUtf8.clear();
+        return ERR;
+    }
+    return setAppPaths(modulePath);
 }

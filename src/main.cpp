@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <conio.h>
+
 #include <boost/algorithm/string/replace.hpp>
 #include <cstdio>
 #include <exception>
@@ -18,6 +20,37 @@
 
 std::string javaCommandLine;
 int EXIT_doUpdate = 21;
+
+// Set when the launcher made the console itself, so it vanishes with the launcher.
+static bool ownConsole = false;
+static const DWORD consoleHoldMilliseconds = 20000;
+
+// The whole line goes out in one write: a child that shares the console must
+// not land inside it.
+static void logLine(const std::string& line) {
+    std::cout << line + '\n' << std::flush;
+}
+
+static bool isExistingFile(const std::string& path) {
+    char* pathChars = stringToChar(path);
+    int exists = fileExists(pathChars);
+    delete[] pathChars;
+    return exists == TRUE;
+}
+
+std::string quoteJavaPath(const std::string& javaPath) {
+    if (javaPath.find('"') != std::string::npos ||
+        javaPath.find_first_of(" \t") == std::string::npos) {
+        return javaPath;
+    }
+#ifdef _WIN32
+    // CreateProcessA also tries the name with ".exe" appended.
+    bool names = isExistingFile(javaPath) || isExistingFile(javaPath + ".exe");
+#else
+    bool names = isExistingFile(javaPath);
+#endif
+    return names ? '"' + javaPath + '"' : javaPath;
+}
 
 void readBootXml(const std::string& configPath) {
     boost::property_tree::ptree pt = readConfigXml(configPath);
@@ -31,6 +64,7 @@ void readBootXml(const std::string& configPath) {
 
     javaPath = boost::algorithm::replace_all_copy(javaPath, REP_APP_DIR, appDir);
     javaPath = boost::algorithm::replace_all_copy(javaPath, REP_PARENT_DIR, parentDir);
+    javaPath = quoteJavaPath(javaPath);
 
     std::string javaOption = jop_Xmn + Xmn + " " + jop_Xms + Xms + " " + jop_Xmx + Xmx;
     std::string commandLine =
@@ -42,20 +76,20 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
     try {
         readBootXml(configPath);
     } catch (const std::exception&) {
-        MessageBox2(std::string("設定ファイル ") + configPath + " の解析に失敗しました。");
+        MessageBox2(std::string("設定ファイル ") + ansiToUtf8(configPath) + " の解析に失敗しました。");
         return ERR;
     }
-    std::cout << "currentDir=" << currentDir << std::endl;
-    std::cout << "javaCommandLine=" << javaCommandLine << std::endl;
+    logLine("currentDir=" + currentDir);
+    logLine("javaCommandLine=" + javaCommandLine);
 
     // CreateProcessA may write into the command line, so hand it a private copy.
     std::vector<char> commandLine(javaCommandLine.begin(), javaCommandLine.end());
     commandLine.push_back('\0');
     int retCode = execute(commandLine.data(), currentDir.c_str(), doWait);
 
-    std::cout << "launchJava:retCode=" << retCode << std::endl;
+    logLine("launchJava:retCode=" + std::to_string(retCode));
     if (retCode == ERR) {
-        MessageBox2(configPath);
+        MessageBox2(ansiToUtf8(configPath));
     }
     return retCode;
 }
@@ -63,14 +97,14 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
 int launchMainApp() {
     std::string appDir2 = appDir;
     std::string configPath = appDir + "config" + fileSep + "boot.xml";
-    std::cout << "configPath=" << configPath << std::endl;
+    logLine("configPath=" + configPath);
     return launchJava(appDir2, configPath, 1);
 }
 
 int launchUpdater() {
     std::string appDir2 = appDir + "updater";
     std::string configPath = appDir2 + fileSep + "config" + fileSep + "boot.xml";
-    std::cout << "configPath2=" << configPath << std::endl;
+    logLine("configPath2=" + configPath);
     return launchJava(appDir2, configPath, 1);
 }
 
@@ -78,10 +112,18 @@ int moduleUpdate(const std::string& updaterPath) {
     // execute needs a writable command line; a vector owns it and fits any length.
     std::vector<char> commandLine(updaterPath.begin(), updaterPath.end());
     commandLine.push_back('\0');
-    std::cout << "moduleUpdate#1:commandLine=" << commandLine.data() << std::endl;
+    logLine(std::string("moduleUpdate#1:commandLine=") + commandLine.data());
     int retCode = execute(commandLine.data(), NULL, 1);
-    std::cout << "moduleUpdate#2:retCode=" << retCode << std::endl;
+    logLine("moduleUpdate#2:retCode=" + std::to_string(retCode));
     return retCode;
+}
+
+// When no narrow path names the launcher's folder, no boot file is read at
+// all: the user sees the real folder in the configuration-error box.
+static void reportUnreachableAppDir() {
+    std::string configPath = appDirUtf8 + "config" + fileSep + "boot.xml";
+    logLine("configPath=" + configPath);
+    MessageBox2(std::string("設定ファイル ") + configPath + " の解析に失敗しました。");
 }
 
 static void openDebugConsole() {
@@ -90,6 +132,25 @@ static void openDebugConsole() {
     if (AllocConsole()) {
         std::freopen(consoleDevice, "r", stdin);
         std::freopen(consoleDevice, "w", stdout);
+        // A console without a window (Wine without a display) has no reader.
+        ownConsole = GetConsoleWindow() != NULL;
+    }
+}
+
+// Keeps the launcher's own console readable until Enter or the time is up, so
+// an unattended start still ends.
+static void holdConsole() {
+    std::fflush(stdout);
+    _cputws(L"Enter キーを押すと閉じます。\r\n");
+    const DWORD step = 100;
+    for (DWORD waited = 0; waited < consoleHoldMilliseconds; waited += step) {
+        while (_kbhit()) {
+            int c = _getch();
+            if (c == '\r' || c == '\n') {
+                return;
+            }
+        }
+        Sleep(step);
     }
 }
 
@@ -98,18 +159,24 @@ int main(int argc, char* argv[]) {
     std::printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
 
     int retCode = 0;
-    setModuleFileName();
+    bool appDirKnown = setModuleFileName() == OK;
 
-    std::string debugFilePath = appDir + fileSep + "debug";
-    char* debugFilePathChars = stringToChar(debugFilePath);
-    int debugFileExists = fileExists(debugFilePathChars);
-    delete[] debugFilePathChars;
-    std::cout << "debugFileExists=" << debugFileExists << std::endl;
+    int debugFileExists = FALSE;
+    if (appDirKnown) {
+        std::string debugFilePath = appDir + fileSep + "debug";
+        char* debugFilePathChars = stringToChar(debugFilePath);
+        debugFileExists = fileExists(debugFilePathChars);
+        delete[] debugFilePathChars;
+    }
+    logLine("debugFileExists=" + std::to_string(debugFileExists));
     if (debugFileExists) {
         openDebugConsole();
     }
 
-    for (;;) {
+    if (!appDirKnown) {
+        reportUnreachableAppDir();
+    }
+    while (appDirKnown) {
         int exitCode1 = launchMainApp();
         if (exitCode1 != EXIT_doUpdate) {
             break;
@@ -119,6 +186,9 @@ int main(int argc, char* argv[]) {
             MessageBox2(std::string("更新で例外が発生しました。戻り値= ") + std::to_string(exitCode2));
             break;
         }
+    }
+    if (ownConsole) {
+        holdConsole();
     }
     return retCode;
 }

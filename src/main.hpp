@@ -13,3 +13,7 @@ int launchJava(std::string currentDir, std::string configPath, int doWait);
 // Runs the command line updaterPath in the current directory and waits; returns execute's result.
 int moduleUpdate(const std::string& updaterPath);
 void readBootXml(const std::string& configPath);
+// The java value as the first word of the command line: quoted when it holds
+// no double quote, holds a blank or tab, and as a whole names an existing file
+// (on Windows also with ".exe" appended); otherwise unchanged.
+std::string quoteJavaPath(const std::string& javaPath);

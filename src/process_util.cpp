@@ -4,8 +4,17 @@
 #include "const.hpp"
 
 #include <cstdio>
+#include <string>
 
 HANDLE childProcess = NULL;
+
+// Each line is formatted first and goes out in one write, flushed at once: a
+// running child shares standard output and must not land inside the line.
+static void writeLine(const std::string& line) {
+    std::string text = line + '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
 
 static void rememberChild(HANDLE process) {
     // Nothing can use the previous child's handle once it is replaced, so close
@@ -20,7 +29,7 @@ static int waitForChild() {
     DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);
     switch (waitResult) {
         case WAIT_OBJECT_0: {
-            std::puts("result=WAIT_OBJECT_0");
+            writeLine("result=WAIT_OBJECT_0");
             DWORD exitCode = 0;
             if (!GetExitCodeProcess(childProcess, &exitCode)) {
                 MessageBox2("execute:GetExitCodeProcess Error.");
@@ -29,16 +38,16 @@ static int waitForChild() {
             return static_cast<int>(exitCode);
         }
         case WAIT_ABANDONED:
-            std::puts("result=WAIT_ABANDONED");
+            writeLine("result=WAIT_ABANDONED");
             return ERR;
         case WAIT_TIMEOUT:
-            std::puts("result=WAIT_TIMEOUT");
+            writeLine("result=WAIT_TIMEOUT");
             return ERR;
         case WAIT_FAILED:
-            std::puts("result=WAIT_FAILED");
+            writeLine("result=WAIT_FAILED");
             return ERR;
         default:
-            std::printf("result=%d\n", static_cast<int>(waitResult));
+            writeLine("result=" + std::to_string(static_cast<int>(waitResult)));
             return ERR;
     }
 }
@@ -53,7 +62,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     BOOL createProcessResult = CreateProcessA(NULL, lpCommandLine, NULL, NULL, FALSE, 0, NULL,
                                               lpCurrentDir, &si, &pi);
     if (!createProcessResult) {
-        std::printf("execute:createProcessResult==%d\n", static_cast<int>(createProcessResult));
+        writeLine("execute:createProcessResult==" + std::to_string(static_cast<int>(createProcessResult)));
         return ERR;
     }
 
@@ -62,11 +71,10 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
         MessageBox2("CloseHandle(hThread)");
         return ERR;
     }
-    std::printf("execute:processId==%d\n", static_cast<int>(GetCurrentProcessId()));
+    writeLine("execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
 
     if (!doWait) {
         return OK;
     }
-    std::fflush(stdout);
     return waitForChild();
 }

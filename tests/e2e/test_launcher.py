@@ -205,21 +205,6 @@ class NonAsciiAppDir(LauncherTest):
         self.assertEqual(self.app.calls()[0].argv[0], self.app.path("java_stub"))
 
 
-class AppDirWithBlank(LauncherTest):
-    dir_name = "my app"
-
-    def test_java_path_needs_quotes_written_in_the_boot_file(self):
-        self.app.write_boots()
-        outcome = self.app.run()
-        self.assertIn("execute:createProcessResult==0", outcome.stdout)
-        self.assertEqual(outcome.boxes, ["Error: " + self.app.main_boot])
-
-        self.app.write_boots(app=dict(APP_ITEMS, java="&quot;${APP_DIR}java_stub&quot;"))
-        outcome = self.app.run()
-        self.assertEqual(outcome.boxes, [])
-        self.assertEqual(self.app.calls()[0].argv[0], self.app.path("java_stub"))
-
-
 class DebugMarker(LauncherTest):
     def test_marker_file_switches_the_console_on(self):
         for content in ("", "anything\n"):

@@ -27,39 +27,6 @@ TEST(ApplicationPaths, ComeFromTheRunningExecutable) {
     EXPECT_EQ(appDir.back(), '/');
 }
 
-struct SplitPathCase {
-    const char* path;
-    const char* dir;
-    const char* fname;
-    const char* ext;
-};
-
-TEST(ApplicationPaths, SplitIntoDirectoryNameAndExtension) {
-    const std::vector<SplitPathCase> cases = {
-        {"/apps/tool/launcher", "/apps/tool/", "launcher", ""},
-        {"/apps/tool/launcher.exe", "/apps/tool/", "launcher", ".exe"},
-        {"/apps/v1.2/launcher", "/apps/v1.2/", "launcher", ""},
-        {"/launcher.tar.gz", "/", "launcher.tar", ".gz"},
-        {"launcher", "", "launcher", ""},
-    };
-    for (const SplitPathCase& c : cases) {
-        char drive[_MAX_DRIVE], dir[_MAX_DIR], fname[_MAX_FNAME], ext[_MAX_EXT];
-        _splitpath(c.path, drive, dir, fname, ext);
-        EXPECT_STREQ(drive, "") << c.path;
-        EXPECT_STREQ(dir, c.dir) << c.path;
-        EXPECT_STREQ(fname, c.fname) << c.path;
-        EXPECT_STREQ(ext, c.ext) << c.path;
-    }
-}
-
-TEST(ApplicationPaths, OverlongPartsAreCutNotOverrun) {
-    std::string longDir = "/" + std::string(400, 'd') + "/launcher";
-    char drive[_MAX_DRIVE], dir[_MAX_DIR], fname[_MAX_FNAME], ext[_MAX_EXT];
-    _splitpath(longDir.c_str(), drive, dir, fname, ext);
-    EXPECT_EQ(std::string(dir).size(), static_cast<size_t>(_MAX_DIR - 1));
-    EXPECT_STREQ(fname, "launcher");
-}
-
 struct WideCase {
     const char* name;
     std::string utf8;
