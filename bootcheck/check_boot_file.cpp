@@ -2,6 +2,7 @@
 
 #include "boot_layout.hpp"
 #include "program_file.hpp"
+#include "quiet_output.hpp"
 #include "posix/command_line.hpp"
 
 #include "base_win.hpp"
@@ -13,9 +14,8 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <cctype>
-#include <iostream>
+#include <ios>
 #include <map>
-#include <sstream>
 
 namespace fs = boost::filesystem;
 
@@ -501,11 +501,10 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
 
     // The launcher's reader writes the file's path on standard output; that
     // line is the launcher's diagnostic, not bootcheck's.
-    std::stringbuf launcherLines;
-    std::streambuf* console = std::cout.rdbuf(&launcherLines);
+    int console = quietStandardOutput();
     LauncherReading reading{0, "", 0, {}};
     readAsLauncher(configPath, reading);
-    std::cout.rdbuf(console);
+    restoreStandardOutput(console);
     std::string commandLine = javaCommandLine;
 
     BootLayout layout{false, {}, 0, {}, 0, ""};
