@@ -35,8 +35,8 @@ def boot_text(items=None, replace=None, before_end="", after_end="", end="</boot
 
 LONG_ARGS = "-Dfill=" + "x" * 33000
 
-# (name, boot text or None for no config folder, {relative path: content} or
-#  "dir" for a folder, [(line, code, message)])
+# (name, main boot text: None for no config folder, "dir" for a folder in its
+#  place; {relative path: content, None for a folder}; [(line, code, message)])
 CASES = [
     ("good_file", boot_text(), {}, []),
     ("wildcard_class_path", boot_text(replace={"-cp": "lib%(sep)s*"}), {}, []),
@@ -55,8 +55,8 @@ CASES = [
       "the item with key \"-Xmx\" has no value attribute, so the launcher shows the configuration-error box and starts nothing (also when a later item has one); add value=\"...\"")]),
     ("java_missing", boot_text(replace={"java": "${APP_DIR}no_such_java"}), {}, [(3, "BC110",
       "the java program \"{app}no_such_java\" does not exist, so the launcher cannot start it and shows a box with this file's path; write the path of java, such as value=\"${APP_DIR}jre/bin/java\"")]),
-    ("java_is_a_folder", boot_text(replace={"java": "${APP_DIR}lib"}), {}, [(3, "BC111",
-      "the java program \"{app}lib\" is a folder, so the launcher cannot start it and shows a box with this file's path; name the java program inside it, such as value=\"${APP_DIR}jre/bin/java\"")]),
+    ("java_is_a_folder", boot_text(replace={"java": "${APP_DIR}jre.exe"}), {"jre.exe": None}, [(3, "BC111",
+      "the java program \"{app}jre.exe\" is a folder, so the launcher cannot start it and shows a box with this file's path; name the java program inside it, such as value=\"${APP_DIR}jre/bin/java\"")]),
     ("java_not_executable", boot_text(replace={"java": "${APP_DIR}lib%(sep)sapp.jar"}), {},
      [(3, "BC112",
       "the java program \"{app}lib/app.jar\" is not an executable file, so the launcher cannot start it and shows a box with this file's path; name the java program itself")]),

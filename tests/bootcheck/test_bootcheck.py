@@ -71,6 +71,9 @@ class BootcheckCase(unittest.TestCase):
         elif main_boot is not None:
             self.app.write("config/boot.xml", main_boot % PLATFORM)
         for relative, content in (files or {}).items():
+            if content is None:
+                os.makedirs(self.app.path(relative % PLATFORM))
+                continue
             self.app.write(relative % PLATFORM, content)
             os.chmod(self.app.path(relative % PLATFORM), 0o755)
         return self.app

@@ -27,6 +27,7 @@ OPTIONS = None
 PLATFORM = {"java": "java.exe", "sep": "\\", "cpsep": ";"}
 APP = "D:\\app\\"
 MAIN_BOOT = APP + "config\\boot.xml"
+STUB = "a copy of the stand-in java"
 
 
 def run_wine(args, cwd=None):
@@ -59,6 +60,9 @@ class WineBootcheckCase(unittest.TestCase):
             files["config/boot.xml"] = main_boot % PLATFORM
         for relative, content in files.items():
             path = os.path.join(self.app, *(relative % PLATFORM).split("/"))
+            if content is None:
+                os.makedirs(path)
+                continue
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(content.encode("utf-8") if isinstance(content, str) else content)
@@ -132,7 +136,7 @@ class SameAsTheLauncher(WineBootcheckCase):
         ("quotes_and_backslashes", boot_text(
             replace={"args": '-Da=&quot;x y&quot; -Db=c:\\\\dir\\ &quot;q\\&quot;&quot;'}), {}),
         ("quoted_java_with_blank", boot_text(replace={"java": "&quot;${APP_DIR}my jre\\java.exe&quot;"}),
-         {"my jre/java.exe": None}),
+         {"my jre/java.exe": STUB}),
         ("parent_dir_placeholder", boot_text(replace={"java": "${PARENT_DIR}java.exe"}), {}),
     ]
 
@@ -155,7 +159,7 @@ class SameAsTheLauncher(WineBootcheckCase):
             with self.subTest(case=name):
                 with open(OPTIONS.java_stub, "rb") as f:
                     stub = f.read()
-                self.make_app(boot, {k: stub if v is None else v for k, v in files.items()}, updater_boot=boot)
+                self.make_app(boot, {k: stub if v is STUB else v for k, v in files.items()}, updater_boot=boot)
                 for folder in (self.app, os.path.join(self.app, "my jre")):
                     if os.path.isdir(folder):
                         with open(os.path.join(folder, "exit_codes"), "w") as f:
