@@ -61,7 +61,12 @@ static bool isSeparator(char c) {
 // APP_DIR as the launcher's own folder would read: absolute, in the system's
 // separators, ending in one separator.
 static std::string appFolderText(const std::string& argument) {
+#ifdef _WIN32
     fs::path folder = fs::absolute(fs::path(argument)).lexically_normal();
+#else
+    // The native launcher names its folder from /proc/self/exe, links resolved.
+    fs::path folder = fs::canonical(fs::path(argument));
+#endif
     folder.make_preferred();
     std::string text = folder.string();
     while (text.size() > 1 && isSeparator(text.back()) && !(text.size() == 3 && text[1] == ':')) {

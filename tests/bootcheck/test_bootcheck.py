@@ -194,6 +194,15 @@ class SameAsTheLauncher(BootcheckCase):
                 self.assertIn("The program receives %d arguments (the first is its own name):\n%s"
                               % (len(calls[0].argv), arguments), text)
 
+    def test_folder_given_through_a_link_or_relative_path(self):
+        app = self.make_app(boot_text())
+        os.symlink(app.root, os.path.join(app.base, "link"))
+        launched = self.launcher_lines(app)
+        for folder, cwd in ((os.path.join(app.base, "link"), None), ("app", app.base), ("..", app.path("lib"))):
+            with self.subTest(folder=folder, cwd=cwd):
+                _, out, _ = run_bootcheck("--json", folder, cwd=cwd)
+                self.assertEqual([f["commandLine"] for f in json.loads(out)["bootFiles"]], launched[:2])
+
     def test_app_folder_with_a_blank_reads_like_the_launcher(self):
         self.app = AppDir(LAUNCHER, JAVA_STUB, name="my app")
         self.addCleanup(self.app.remove)
