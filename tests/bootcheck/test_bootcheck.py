@@ -118,6 +118,17 @@ class OneFindingPerBootFile(BootcheckCase):
                 self.assertEqual(json_code, 1 if document["errors"] else 0)
 
 
+    def test_json_stays_valid_for_bytes_that_are_not_utf8(self):
+        app = self.make_app(None)
+        app.write("config/boot.xml", (boot_text(replace={"args": "-Dname=caf\udce9\\x"}) % PLATFORM)
+                  .encode("utf-8", "surrogateescape"))
+        result = subprocess.run([BOOTCHECK, "--json", app.root], stdout=subprocess.PIPE, timeout=60)
+        document = json.loads(result.stdout.decode("utf-8"))
+        main = document["bootFiles"][0]
+        self.assertEqual(main["arguments"][6], "-Dname=caf\u00e9\\x")
+        self.assertEqual([(f["line"], f["code"]) for f in main["findings"]], [(8, "BC211")])
+
+
 class ExitStatus(BootcheckCase):
     def test_usage_errors_and_missing_folder_give_2(self):
         app = self.make_app(boot_text())
