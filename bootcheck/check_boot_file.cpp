@@ -167,8 +167,10 @@ static ProgramState probeProgram(const std::string& program, std::string& file) 
     return programMissing;
 }
 
+enum ReadingOutcome { readingDone, readingUnreadable, readingRefused, readingLookupFailed };
+
 struct LauncherReading {
-    int outcome;  // 0 read, 1 unreadable, 2 refused by the reader, 3 failed lookup
+    ReadingOutcome outcome;
     std::string message;
     long line;
     std::map<std::string, std::string> values;
@@ -183,17 +185,17 @@ static void readAsLauncher(const std::string& configPath, LauncherReading& readi
         }
     } catch (const boost::property_tree::xml_parser_error& e) {
         bool unreadable = e.message() == "cannot open file" || e.message() == "read error";
-        reading.outcome = unreadable ? 1 : 2;
+        reading.outcome = unreadable ? readingUnreadable : readingRefused;
         reading.message = e.message();
         reading.line = static_cast<long>(e.line());
     } catch (const boost::property_tree::ptree_bad_path& e) {
-        reading.outcome = 3;
+        reading.outcome = readingLookupFailed;
         reading.message = e.what();
     } catch (const std::ios_base::failure& e) {
-        reading.outcome = 1;
+        reading.outcome = readingUnreadable;
         reading.message = e.what();
     } catch (const std::exception& e) {
-        reading.outcome = 2;
+        reading.outcome = readingRefused;
         reading.message = e.what();
     }
 }
@@ -201,34 +203,31 @@ static void readAsLauncher(const std::string& configPath, LauncherReading& readi
 static const char configurationErrorBox[] = "the launcher shows the configuration-error box and starts nothing";
 
 static void reportReadingFailure(BootFileReport& report, const LauncherReading& reading, const BootLayout& layout) {
-    if (reading.outcome == 1) {
+    bool lookup = reading.outcome == readingLookupFailed;
+    if (reading.outcome == readingUnreadable) {
         addFinding(report, 0, "BC101",
                    "cannot read the boot file (" + reading.message + "), so " + configurationErrorBox +
                        "; create it or make it readable");
-    } else if (reading.outcome == 2 && reading.line > 0) {
+    } else if (reading.outcome == readingRefused && reading.line > 0) {
         addFinding(report, reading.line, "BC102",
                    "the XML reader stops here: " + reading.message + "; " + configurationErrorBox +
                        "; correct the file at this line");
-    } else if (reading.outcome == 2) {
-        addFinding(report, 0, "BC102",
-                   "the launcher's reader refuses the file: " + reading.message + "; " + configurationErrorBox);
-    } else if (reading.message.find("(boot)") != std::string::npos) {
+    } else if (lookup && reading.message == "No such node (boot)") {
         long line = layout.topElements.empty() ? 0 : layout.topElements[0].line;
         std::string found = layout.topElements.empty() ? "" : " (the top-level element is <" + layout.topElements[0].name + ">)";
         addFinding(report, line, "BC103",
                    "no top-level <boot> element" + found + ", so " + configurationErrorBox +
                        "; put the items inside <boot> ... </boot>");
-    } else if (reading.message.find("<xmlattr>.key") != std::string::npos) {
+    } else if (lookup && reading.message == "No such node (<xmlattr>.key)") {
+        long line = 0;
         for (const BootItem& item : layout.items) {
-            if (!item.hasKey) {
-                addFinding(report, item.line, "BC104",
-                           std::string("this <item> has no key attribute, and one such item anywhere in <boot> makes ") +
-                               "the launcher reject the file: it shows the configuration-error box; add key=\"...\" or remove the item");
-                return;
-            }
+            line = line == 0 && !item.hasKey ? item.line : line;
         }
-        addFinding(report, 0, "BC104", "an <item> has no key attribute (" + reading.message + ")");
-    } else {
+        addFinding(report, line, "BC104",
+                   std::string("this <item> has no key attribute, and one such item anywhere in <boot> makes ") +
+                       "the launcher reject the file: it shows the configuration-error box; add key=\"...\" or remove the item");
+    } else if (lookup && reading.message == "No such node (<xmlattr>.value)") {
+        // The lookups run key by key in this order, each over all items.
         for (const std::string& key : wantedKeys) {
             for (const BootItem& item : layout.items) {
                 if (item.hasKey && item.key == key && !item.hasValue) {
@@ -239,7 +238,11 @@ static void reportReadingFailure(BootFileReport& report, const LauncherReading& 
                 }
             }
         }
-        addFinding(report, 0, "BC105", "an item with a wanted key has no value attribute (" + reading.message + ")");
+        addFinding(report, 0, "BC105", std::string("an item with a wanted key has no value attribute, so ") +
+                                           configurationErrorBox + "; add value=\"...\"");
+    } else {
+        addFinding(report, 0, "BC102",
+                   "the launcher's reader refuses the file: " + reading.message + "; " + configurationErrorBox);
     }
 }
 
@@ -502,22 +505,23 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
     // The launcher's reader writes the file's path on standard output; that
     // line is the launcher's diagnostic, not bootcheck's.
     int console = quietStandardOutput();
-    LauncherReading reading{0, "", 0, {}};
+    LauncherReading reading{readingDone, "", 0, {}};
     readAsLauncher(configPath, reading);
     restoreStandardOutput(console);
     std::string commandLine = javaCommandLine;
 
     BootLayout layout{false, {}, 0, {}, 0, ""};
-    if (reading.outcome == 0 || reading.outcome == 3) {
+    // Only a file the reader parsed is parsed again: it is known to stay within the reader's limits.
+    if (reading.outcome == readingDone || reading.outcome == readingLookupFailed) {
         layout = readBootLayout(configPath);
     }
-    if (reading.outcome != 0) {
+    if (reading.outcome != readingDone) {
         reportReadingFailure(report, reading, layout);
     }
     if (layout.parsed) {
         checkLayout(report, layout);
     }
-    if (reading.outcome != 0) {
+    if (reading.outcome != readingDone) {
         return report;
     }
 
