@@ -64,9 +64,8 @@ target_link_libraries(launcher_core PUBLIC boost_filesystem_mingw)
 # operations among them. Whatever links the core links through the optimiser.
 set_property(TARGET launcher_core PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
 target_link_options(launcher_core INTERFACE ${CMAKE_CXX_COMPILE_OPTIONS_IPO})
-# One copy of the std::stringstream code that Boost's XML reader formats its
-# errors with, so that the linker need not take libstdc++'s object holding the
-# char and wchar_t variants of all string streams.
+# The string streams compiled with the core, so that only the code Boost's XML
+# reader uses of them goes into the exe.
 target_sources(launcher_core PRIVATE ${PROJECT_SOURCE_DIR}/src/stream_instances.cpp)
 
 # Links an executable as everything that ships is linked: the C++ runtime and
