@@ -97,20 +97,24 @@ wine_overhead() {
     fi
     "$compiler" -O2 -static -o "$work/bench_child$bits.exe" "$root/bench/bench_child.cpp"
     make_app "$app" "$exe" "$floor" "$work/bench_child$bits.exe" Exit0
+    # Debian's wine packages put the server beside the loaders, not on PATH.
+    wineserver="$(dirname "$loader")/wineserver"
+    [[ -x $wineserver ]] || wineserver=wineserver
     export WINEPREFIX="$root/build/bench-wine$bits" WINEARCH="win$bits"
     "$loader" wineboot --init >/dev/null 2>&1
-    wineserver --wait
-    wineserver --persistent
+    "$wineserver" --wait
+    "$wineserver" --persistent
     check_app "$app.out" "$loader" "$app/launcher.exe"
     "$driver" overhead "$wine_reps" "$label" "$app" -- "$loader" "$app/launcher.exe" \
         -- "$loader" "$app/bench_child$bits.exe" "${child_args[@]}" Exit0 \
         -- "$loader" "$app/spawn_floor.exe" "bench_child$bits.exe" "${child_args[@]}" Exit0
-    wineserver --kill
+    "$wineserver" --kill
     unset WINEPREFIX
 }
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'if [[ -n ${WINEPREFIX:-} ]]; then wineserver --kill || true; fi; rm -rf "$work"' EXIT
+wineserver=wineserver
+trap 'if [[ -n ${WINEPREFIX:-} ]]; then "$wineserver" --kill || true; fi; rm -rf "$work"' EXIT
 wine_overhead 64 "$(command -v wine64 || echo /usr/lib/wine/wine64)" x86_64-w64-mingw32-g++ \
     >"$work/wine64.row"
 wine_overhead 32 /usr/lib/wine/wine i686-w64-mingw32-g++ >"$work/wine32.row"
