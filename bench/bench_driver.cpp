@@ -1,10 +1,11 @@
 // Times the launcher against its children run directly and watches it while it
 // waits. Each measurement prints rows of a Markdown table:
-//   overhead REPS LABEL CWD -- LAUNCHER... -- CHILD...
+//   overhead REPS LABEL CWD -- LAUNCHER... -- CHILD... [-- FLOOR...]
 //   cycles REPS CYCLES COUNTER APPDIR -- LAUNCHER... -- MAIN... -- UPDATER...
-//   waiting WINDOW_MS CWD -- LAUNCHER...
-// Commands run with standard input and output on /dev/null; both sides of a
-// comparison run alternately in the same loop so drift hits both alike.
+//   waiting WINDOW_MS CWD -- LAUNCHER... [-- FLOOR...]
+// FLOOR is the least a launcher can do with the same child: start it and wait.
+// Commands run with standard input and output on /dev/null; the sides of a
+// comparison take turns in the same loop so drift hits all alike.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -129,34 +130,45 @@ long readCounter(const std::string& path) {
 
 int overhead(int reps, const std::string& label, const std::string& cwd,
              const std::vector<Command>& commands) {
-    if (commands.size() != 2) {
-        fail("overhead needs a launcher and a child command");
+    if (commands.size() != 2 && commands.size() != 3) {
+        fail("overhead needs a launcher, a child and optionally a floor command");
     }
-    const Command& launcher = commands[0];
-    const Command& child = commands[1];
+    const size_t sides = commands.size();
     for (int i = 0; i < 3; ++i) {
-        expectExit(launcher, runCommand(launcher, cwd), 0);
-        expectExit(child, runCommand(child, cwd), 0);
-    }
-    std::vector<double> viaLauncher, direct, differences;
-    for (int i = 0; i < reps; ++i) {
-        double launcherMs = 0, childMs = 0;
-        for (int side = 0; side < 2; ++side) {
-            bool launcherTurn = (side == 0) == (i % 2 == 0);
-            const Command& command = launcherTurn ? launcher : child;
-            double start = nowMs();
+        for (const Command& command : commands) {
             expectExit(command, runCommand(command, cwd), 0);
-            (launcherTurn ? launcherMs : childMs) = nowMs() - start;
         }
-        viaLauncher.push_back(launcherMs);
-        direct.push_back(childMs);
-        differences.push_back(launcherMs - childMs);
     }
-    Spread l = spreadOf(viaLauncher), d = spreadOf(direct), o = spreadOf(differences);
+    // times[side][round]; each round starts with another side, in turn.
+    std::vector<std::vector<double>> times(sides);
+    for (int i = 0; i < reps; ++i) {
+        for (size_t turn = 0; turn < sides; ++turn) {
+            size_t side = (turn + static_cast<size_t>(i)) % sides;
+            double start = nowMs();
+            expectExit(commands[side], runCommand(commands[side], cwd), 0);
+            times[side].push_back(nowMs() - start);
+        }
+    }
+    auto differences = [&](size_t from, size_t to) {
+        std::vector<double> result;
+        for (int i = 0; i < reps; ++i) {
+            result.push_back(times[from][i] - times[to][i]);
+        }
+        return spreadOf(result);
+    };
+    Spread l = spreadOf(times[0]), d = spreadOf(times[1]), o = differences(0, 1);
     std::printf("| launch overhead, %s | %.2f ms, ratio %.2f | launcher %s; child alone %s; "
-                "%d pairs |\n",
+                "%d rounds |\n",
                 label.c_str(), o.median, l.median / d.median, describe(l, 2).c_str(),
                 describe(d, 2).c_str(), reps);
+    if (sides == 3) {
+        Spread f = spreadOf(times[2]), lf = differences(0, 2), fd = differences(2, 1);
+        std::printf("| launcher / spawn-and-wait floor, %s | ratio %.3f | floor %s; launcher "
+                    "minus floor %.3f ms, floor minus child alone %.3f ms (medians of the "
+                    "rounds' differences); same rounds as above |\n",
+                    label.c_str(), l.median / f.median, describe(f, 2).c_str(), lf.median,
+                    fd.median);
+    }
     return 0;
 }
 
@@ -243,15 +255,19 @@ std::string statusField(pid_t pid, const std::string& name) {
     fail("no " + name + " in /proc status");
 }
 
-int waiting(long windowMs, const std::string& cwd, const std::vector<Command>& commands) {
-    if (commands.size() != 1) {
-        fail("waiting needs a launcher command");
-    }
-    pid_t pid = spawnCommand(commands[0], cwd);
+struct WaitingFigures {
+    unsigned long long ns, ticks;
+    std::string hwm, rss;
+};
+
+// Starts the command, lets it settle into its wait for the child and watches it
+// for the window; the child must still be running when the window closes.
+WaitingFigures watchWaiting(long windowMs, const std::string& cwd, const Command& command) {
+    pid_t pid = spawnCommand(command, cwd);
     double deadline = nowMs() + 10000;
     while (!isWaitingForChild(pid)) {
         if (nowMs() > deadline) {
-            fail("the launcher never waited for a child");
+            fail(command[0] + " never waited for a child");
         }
         usleep(1000);
     }
@@ -259,17 +275,30 @@ int waiting(long windowMs, const std::string& cwd, const std::vector<Command>& c
     cpuTime(pid, ns0, ticks0);
     usleep(static_cast<useconds_t>(windowMs * 1000));
     cpuTime(pid, ns1, ticks1);
-    std::string hwm = statusField(pid, "VmHWM");
-    std::string rss = statusField(pid, "VmRSS");
+    WaitingFigures figures = {ns1 - ns0, ticks1 - ticks0, statusField(pid, "VmHWM"),
+                              statusField(pid, "VmRSS")};
     if (!isWaitingForChild(pid)) {
         fail("the child ended before the measuring window closed");
     }
-    expectExit(commands[0], waitExit(pid), 0);
+    expectExit(command, waitExit(pid), 0);
+    return figures;
+}
+
+int waiting(long windowMs, const std::string& cwd, const std::vector<Command>& commands) {
+    if (commands.size() != 1 && commands.size() != 2) {
+        fail("waiting needs a launcher and optionally a floor command");
+    }
+    WaitingFigures launcher = watchWaiting(windowMs, cwd, commands[0]);
+    std::string floor;
+    if (commands.size() == 2) {
+        WaitingFigures f = watchWaiting(windowMs, cwd, commands[1]);
+        floor = "; spawn-and-wait floor VmHWM " + f.hwm + ", VmRSS " + f.rss;
+    }
     std::printf("| CPU time while waiting | %llu ns | over %.1f s of a child's sleep "
                 "(/proc schedstat; %llu clock ticks) |\n",
-                ns1 - ns0, windowMs / 1e3, ticks1 - ticks0);
-    std::printf("| peak resident memory while waiting | %s | VmHWM; VmRSS %s |\n", hwm.c_str(),
-                rss.c_str());
+                launcher.ns, windowMs / 1e3, launcher.ticks);
+    std::printf("| peak resident memory while waiting | %s | VmHWM; VmRSS %s%s |\n",
+                launcher.hwm.c_str(), launcher.rss.c_str(), floor.c_str());
     return 0;
 }
 
@@ -289,9 +318,10 @@ int main(int argc, char* argv[]) {
         return waiting(std::atol(argv[2]), argv[3], splitCommands(argv + 4, end));
     }
     std::fprintf(stderr,
-                 "usage: bench_driver overhead REPS LABEL CWD -- LAUNCHER... -- CHILD...\n"
+                 "usage: bench_driver overhead REPS LABEL CWD -- LAUNCHER... -- CHILD... "
+                 "[-- FLOOR...]\n"
                  "       bench_driver cycles REPS CYCLES COUNTER APPDIR -- LAUNCHER... -- MAIN... "
                  "-- UPDATER...\n"
-                 "       bench_driver waiting WINDOW_MS CWD -- LAUNCHER...\n");
+                 "       bench_driver waiting WINDOW_MS CWD -- LAUNCHER... [-- FLOOR...]\n");
     return 2;
 }
