@@ -58,8 +58,12 @@ DISPLAY = None
 
 
 def run(args, **kwargs):
-    return subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, check=True,
-                          timeout=wine_env.RUN_TIMEOUT, **kwargs)
+    result = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True,
+                            timeout=wine_env.RUN_TIMEOUT, **kwargs)
+    if result.returncode != 0:
+        raise AssertionError("%s failed with %d: %s" % (" ".join(args), result.returncode,
+                                                       result.stderr.decode(errors="replace")))
+    return result
 
 
 def xEnvironment():
@@ -193,7 +197,9 @@ class DesktopCase(suite.LauncherCase):
 
     def pressEnter(self, xWindow):
         self.pressed = time.monotonic()
-        run(["xdotool", "key", "--window", str(xWindow), "Return"], env=xEnvironment())
+        # Through the keyboard (XTEST) into the focused box: an event sent to
+        # the window itself may find it gone before the key's release.
+        run(["xdotool", "windowfocus", "--sync", str(xWindow), "key", "Return"], env=xEnvironment())
 
     def awaitExit(self, what):
         """Waits for the launcher's exit code; returns the seconds from the
