@@ -105,3 +105,6 @@ endfunction()
 # The Windows build trees carry their own tests (PE checks, Wine runs).
 enable_testing()
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${CMAKE_BINARY_DIR}/tests/windows)
+
+# launcher.exe and bootcheck.exe signed when a certificate is given.
+include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
