@@ -1,0 +1,104 @@
+#include "boot_layout.hpp"
+
+#include <boost/property_tree/detail/rapidxml.hpp>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <locale>
+
+namespace rapidxml = boost::property_tree::detail::rapidxml;
+
+// read_xml's parser flags for flags 0: comments kept, whitespace untouched.
+static const int readerFlags = rapidxml::parse_comment_nodes;
+
+static bool readLikeReadXml(const std::string& fileName, std::vector<char>& text) {
+    std::ifstream stream(fileName.c_str());
+    if (!stream) {
+        return false;
+    }
+    stream.imbue(std::locale());
+    stream.unsetf(std::ios::skipws);
+    text.assign(std::istreambuf_iterator<char>(stream.rdbuf()), std::istreambuf_iterator<char>());
+    if (!stream.good()) {
+        return false;
+    }
+    text.push_back('\0');
+    return true;
+}
+
+// Parsing decodes in place and leaves stale bytes behind, so lines are counted
+// in an untouched copy at the offset the parsed pointer has in its buffer.
+static long lineAt(const std::vector<char>& original, const std::vector<char>& parsed, const char* where) {
+    std::ptrdiff_t offset = where - parsed.data();
+    if (offset < 0 || offset > static_cast<std::ptrdiff_t>(original.size())) {
+        return 0;
+    }
+    return static_cast<long>(std::count(original.begin(), original.begin() + offset, '\n')) + 1;
+}
+
+static void findMismatch(const std::vector<char>& original, BootLayout& layout) {
+    std::vector<char> buffer = original;
+    rapidxml::xml_document<char> doc;
+    try {
+        doc.parse<readerFlags | rapidxml::parse_validate_closing_tags>(buffer.data());
+    } catch (const rapidxml::parse_error& e) {
+        const char* end = e.where<char>();
+        const char* start = end;
+        while (start > buffer.data() && start[-1] != '/') {
+            --start;
+        }
+        layout.mismatchLine = lineAt(original, buffer, end);
+        layout.mismatchName.assign(start, end);
+    }
+}
+
+BootLayout readBootLayout(const std::string& fileName) {
+    BootLayout layout{false, {}, 0, {}, 0, ""};
+    std::vector<char> original;
+    if (!readLikeReadXml(fileName, original)) {
+        return layout;
+    }
+    std::vector<char> buffer = original;
+    rapidxml::xml_document<char> doc;
+    try {
+        doc.parse<readerFlags>(buffer.data());
+    } catch (const rapidxml::parse_error&) {
+        return layout;
+    }
+    layout.parsed = true;
+
+    rapidxml::xml_node<char>* boot = NULL;
+    for (rapidxml::xml_node<char>* node = doc.first_node(); node; node = node->next_sibling()) {
+        if (node->type() != rapidxml::node_element) {
+            continue;
+        }
+        std::string name(node->name(), node->name_size());
+        layout.topElements.push_back(TopElement{lineAt(original, buffer, node->name()), name});
+        if (boot == NULL && name == "boot") {
+            boot = node;
+            layout.bootLine = layout.topElements.back().line;
+        }
+    }
+    if (boot != NULL) {
+        for (rapidxml::xml_node<char>* node = boot->first_node(); node; node = node->next_sibling()) {
+            if (node->type() != rapidxml::node_element || std::string(node->name(), node->name_size()) != "item") {
+                continue;
+            }
+            BootItem item{lineAt(original, buffer, node->name()), false, 0, "", false, 0, ""};
+            // The tree keeps the first of two attributes with the same name.
+            if (rapidxml::xml_attribute<char>* key = node->first_attribute("key")) {
+                item.hasKey = true;
+                item.keyLine = lineAt(original, buffer, key->name());
+                item.key.assign(key->value(), key->value_size());
+            }
+            if (rapidxml::xml_attribute<char>* value = node->first_attribute("value")) {
+                item.hasValue = true;
+                item.valueLine = lineAt(original, buffer, value->name());
+                item.value.assign(value->value(), value->value_size());
+            }
+            layout.items.push_back(item);
+        }
+    }
+    findMismatch(original, layout);
+    return layout;
+}

@@ -1,0 +1,544 @@
+#include "check_boot_file.hpp"
+
+#include "boot_layout.hpp"
+#include "program_file.hpp"
+#include "quiet_output.hpp"
+#include "posix/command_line.hpp"
+
+#include "base_win.hpp"
+#include "const.hpp"
+#include "java.hpp"
+#include "main.hpp"
+#include "xml_util.hpp"
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+#include <cctype>
+#include <ios>
+#include <map>
+
+namespace fs = boost::filesystem;
+
+static const std::vector<std::string> wantedKeys = {jop_java, jop_Xmn, jop_Xms, jop_Xmx,
+                                                    jop_cp,   jop_args, jop_main};
+
+// Windows refuses a command line of 32,767 characters or more (terminator included).
+static const size_t longestCommandLine = 32766;
+
+static const std::map<std::string, std::string> keyAliases = {
+    {"classpath", jop_cp},     {"class-path", jop_cp},    {"class_path", jop_cp},
+    {"mainclass", jop_main},   {"main-class", jop_main},  {"main_class", jop_main},
+    {"javapath", jop_java},    {"java-path", jop_java},   {"java_path", jop_java},
+    {"java.exe", jop_java},    {"javaexe", jop_java},     {"jvm", jop_java},
+    {"arg", jop_args},         {"arguments", jop_args},   {"jvmargs", jop_args},
+    {"jvm-args", jop_args},    {"vmargs", jop_args},      {"vmoptions", jop_args},
+};
+
+static std::string inQuotes(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+static bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+static std::string lowered(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+static std::string trimmed(const std::string& text) {
+    size_t start = 0;
+    size_t end = text.size();
+    while (start < end && isBlank(text[start])) {
+        ++start;
+    }
+    while (end > start && isBlank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(start, end - start);
+}
+
+// One of the seven keys that key differs from only in case, blanks or dashes,
+// or that it is a common alias of; empty when none.
+static std::string probableKey(const std::string& key) {
+    std::string plain = lowered(trimmed(key));
+    plain.erase(0, plain.find_first_not_of('-'));
+    for (const std::string& wanted : wantedKeys) {
+        std::string wantedPlain = lowered(wanted);
+        wantedPlain.erase(0, wantedPlain.find_first_not_of('-'));
+        if (plain == wantedPlain) {
+            return wanted;
+        }
+    }
+    std::map<std::string, std::string>::const_iterator alias = keyAliases.find(plain);
+    return alias == keyAliases.end() ? std::string() : alias->second;
+}
+
+static bool isJvmSize(const std::string& value) {
+    size_t digits = 0;
+    while (digits < value.size() && std::isdigit(static_cast<unsigned char>(value[digits]))) {
+        ++digits;
+    }
+    if (digits == 0) {
+        return false;
+    }
+    return digits == value.size() ||
+           (digits + 1 == value.size() && std::string("kKmMgGtT").find(value[digits]) != std::string::npos);
+}
+
+// Bytes of a size in the JVM's syntax; saturates rather than overflowing.
+static unsigned long long jvmSizeBytes(const std::string& value) {
+    const unsigned long long limit = ~0ULL;
+    unsigned long long number = 0;
+    size_t i = 0;
+    for (; i < value.size() && std::isdigit(static_cast<unsigned char>(value[i])); ++i) {
+        unsigned digit = static_cast<unsigned>(value[i] - '0');
+        number = number > (limit - digit) / 10 ? limit : number * 10 + digit;
+    }
+    int shift = 0;
+    if (i < value.size()) {
+        shift = 10 * static_cast<int>(std::string("kmgt").find(static_cast<char>(std::tolower(value[i]))) + 1);
+    }
+    return number > (limit >> shift) ? limit : number << shift;
+}
+
+static bool isIdentifierStart(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$' ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+// A binary class name: identifiers joined by dots (java accepts slashes too).
+static bool isClassName(const std::string& name) {
+    bool atStart = true;
+    for (char c : name) {
+        if (c == '.' || c == '/') {
+            if (atStart) {
+                return false;
+            }
+            atStart = true;
+        } else if (atStart ? isIdentifierStart(c) : (isIdentifierStart(c) || std::isdigit(static_cast<unsigned char>(c)))) {
+            atStart = false;
+        } else {
+            return false;
+        }
+    }
+    return !atStart;
+}
+
+static bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+static bool isFolderSeparator(char c) {
+    return c == fileSep[0] || c == '/';
+}
+
+enum ProgramState { programFound, programMissing, programFolder, programNotExecutable };
+
+static ProgramState probeFile(const std::string& path) {
+    boost::system::error_code ignored;
+    fs::file_status status = fs::status(path, ignored);
+    if (!fs::exists(status)) {
+        return programMissing;
+    }
+    if (fs::is_directory(status)) {
+        return programFolder;
+    }
+    return isExecutableFile(path) ? programFound : programNotExecutable;
+}
+
+// What the system makes of the program word: the file it would run and its state.
+static ProgramState probeProgram(const std::string& program, std::string& file) {
+    file = programFileName(program);
+    if (hasFolderPart(program)) {
+        return probeFile(file);
+    }
+    for (const std::string& folder : programSearchFolders(appDir)) {
+        std::string candidate = folder + (isFolderSeparator(folder.back()) ? "" : fileSep) + file;
+        boost::system::error_code ignored;
+        if (fs::is_regular_file(candidate, ignored)) {
+            file = candidate;
+            return probeFile(candidate);
+        }
+    }
+    return programMissing;
+}
+
+struct LauncherReading {
+    int outcome;  // 0 read, 1 unreadable, 2 refused by the reader, 3 failed lookup
+    std::string message;
+    long line;
+    std::map<std::string, std::string> values;
+};
+
+static void readAsLauncher(const std::string& configPath, LauncherReading& reading) {
+    try {
+        readBootXml(configPath);
+        boost::property_tree::ptree tree = readConfigXml(configPath);
+        for (const std::string& key : wantedKeys) {
+            reading.values[key] = getXmlValue(tree, key);
+        }
+    } catch (const boost::property_tree::xml_parser_error& e) {
+        bool unreadable = e.message() == "cannot open file" || e.message() == "read error";
+        reading.outcome = unreadable ? 1 : 2;
+        reading.message = e.message();
+        reading.line = static_cast<long>(e.line());
+    } catch (const boost::property_tree::ptree_bad_path& e) {
+        reading.outcome = 3;
+        reading.message = e.what();
+    } catch (const std::ios_base::failure& e) {
+        reading.outcome = 1;
+        reading.message = e.what();
+    } catch (const std::exception& e) {
+        reading.outcome = 2;
+        reading.message = e.what();
+    }
+}
+
+static const char configurationErrorBox[] = "the launcher shows the configuration-error box and starts nothing";
+
+static void reportReadingFailure(BootFileReport& report, const LauncherReading& reading, const BootLayout& layout) {
+    if (reading.outcome == 1) {
+        addFinding(report, 0, "BC101",
+                   "cannot read the boot file (" + reading.message + "), so " + configurationErrorBox +
+                       "; create it or make it readable");
+    } else if (reading.outcome == 2 && reading.line > 0) {
+        addFinding(report, reading.line, "BC102",
+                   "the XML reader stops here: " + reading.message + "; " + configurationErrorBox +
+                       "; correct the file at this line");
+    } else if (reading.outcome == 2) {
+        addFinding(report, 0, "BC102",
+                   "the launcher's reader refuses the file: " + reading.message + "; " + configurationErrorBox);
+    } else if (reading.message.find("(boot)") != std::string::npos) {
+        long line = layout.topElements.empty() ? 0 : layout.topElements[0].line;
+        std::string found = layout.topElements.empty() ? "" : " (the top-level element is <" + layout.topElements[0].name + ">)";
+        addFinding(report, line, "BC103",
+                   "no top-level <boot> element" + found + ", so " + configurationErrorBox +
+                       "; put the items inside <boot> ... </boot>");
+    } else if (reading.message.find("<xmlattr>.key") != std::string::npos) {
+        for (const BootItem& item : layout.items) {
+            if (!item.hasKey) {
+                addFinding(report, item.line, "BC104",
+                           std::string("this <item> has no key attribute, and one such item anywhere in <boot> makes ") +
+                               "the launcher reject the file: it shows the configuration-error box; add key=\"...\" or remove the item");
+                return;
+            }
+        }
+        addFinding(report, 0, "BC104", "an <item> has no key attribute (" + reading.message + ")");
+    } else {
+        for (const std::string& key : wantedKeys) {
+            for (const BootItem& item : layout.items) {
+                if (item.hasKey && item.key == key && !item.hasValue) {
+                    addFinding(report, item.line, "BC105",
+                               "the item with key " + inQuotes(key) + " has no value attribute, so " +
+                                   configurationErrorBox + " (also when a later item has one); add value=\"...\"");
+                    return;
+                }
+            }
+        }
+        addFinding(report, 0, "BC105", "an item with a wanted key has no value attribute (" + reading.message + ")");
+    }
+}
+
+static const BootItem* lastItemWithKey(const BootLayout& layout, const std::string& key) {
+    const BootItem* last = NULL;
+    for (const BootItem& item : layout.items) {
+        if (item.hasKey && item.key == key) {
+            last = &item;
+        }
+    }
+    return last;
+}
+
+static void checkLayout(BootFileReport& report, const BootLayout& layout) {
+    if (layout.mismatchLine != 0) {
+        addFinding(report, layout.mismatchLine, "BC212",
+                   "end tag </" + layout.mismatchName + "> does not match the element it closes; the reader " +
+                       "accepts it, so the file may not say what you meant; write the matching end tag");
+    }
+    if (layout.topElements.size() > 1) {
+        bool usedSeen = false;
+        for (const TopElement& element : layout.topElements) {
+            if (!usedSeen && element.line == layout.bootLine && element.name == "boot") {
+                usedSeen = true;
+            } else if (element.name == "boot") {
+                addFinding(report, element.line, "BC213",
+                           "a second top-level <boot> is ignored: the launcher reads only the first one (line " +
+                               std::to_string(layout.bootLine) + "); move its items into that one");
+            } else {
+                addFinding(report, element.line, "BC213",
+                           "the top-level element <" + element.name + "> is ignored: the launcher reads only " +
+                               "<boot>; a boot file has that one top-level element");
+            }
+        }
+    }
+    for (const BootItem& item : layout.items) {
+        if (!item.hasKey) {
+            continue;
+        }
+        bool wanted = false;
+        for (const std::string& key : wantedKeys) {
+            wanted = wanted || item.key == key;
+        }
+        std::string meant = wanted ? std::string() : probableKey(item.key);
+        if (meant.empty()) {
+            continue;
+        }
+        const BootItem* used = lastItemWithKey(layout, meant);
+        std::string effect = used == NULL ? "; as it stands, " + meant + " is empty"
+                                          : "; the item with key " + inQuotes(meant) + " on line " +
+                                                std::to_string(used->line) + " is the one used";
+        addFinding(report, item.keyLine, "BC201",
+                   "key " + inQuotes(item.key) + " is not read (keys are exact and case-sensitive)" + effect +
+                       "; write key=" + inQuotes(meant));
+    }
+    for (const std::string& key : wantedKeys) {
+        const BootItem* last = lastItemWithKey(layout, key);
+        for (const BootItem& item : layout.items) {
+            if (item.hasKey && item.key == key && &item != last) {
+                addFinding(report, item.line, "BC202",
+                           "key " + inQuotes(key) + " is given again on line " + std::to_string(last->line) +
+                               ", and the last one wins (" + inQuotes(last->value) + "); remove the item you do not mean");
+            }
+        }
+    }
+}
+
+static void checkValueText(BootFileReport& report, const std::string& key, const std::string& value, long line) {
+    std::string label = "the " + key + " value";
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        addFinding(report, line, "BC209",
+                   label + " holds a line end, which stays inside a word of the command line; keep the value on one line");
+    }
+    if (value.find('\t') != std::string::npos) {
+        addFinding(report, line, "BC209",
+                   label + " holds a tab, which splits words like a blank; write a blank or nothing");
+    }
+    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()))) {
+        addFinding(report, line, "BC210",
+                   label + " " + inQuotes(value) + " has leading or trailing blanks, which the launcher keeps; remove them");
+    }
+    for (char c : value) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            addFinding(report, line, "BC211",
+                       label + " holds bytes outside ASCII; they reach Windows as raw bytes in the ANSI code page, " +
+                           "not as UTF-8; use ASCII names, or ${APP_DIR} for the app folder");
+            break;
+        }
+    }
+}
+
+static void checkHeap(BootFileReport& report, const std::map<std::string, std::string>& values,
+                      const std::map<std::string, long>& lines) {
+    for (const std::string& key : {jop_Xmn, jop_Xms, jop_Xmx}) {
+        const std::string& value = values.at(key);
+        if (value.empty()) {
+            addFinding(report, lines.at(key), "BC203",
+                       key + " is empty, so java receives the bare option " + inQuotes(key) +
+                           " and refuses to start; write a size such as " + inQuotes(key == jop_Xmn ? "16m" : "64m"));
+        } else if (!isJvmSize(value)) {
+            addFinding(report, lines.at(key), "BC203",
+                       key + " value " + inQuotes(value) + " is not a JVM size, so java refuses to start; " +
+                           "write digits with an optional k, m, g or t, such as \"512m\"");
+        }
+    }
+    const std::string& xmx = values.at(jop_Xmx);
+    if (!isJvmSize(xmx)) {
+        return;
+    }
+    for (const std::string& key : {jop_Xms, jop_Xmn}) {
+        const std::string& value = values.at(key);
+        if (isJvmSize(value) && jvmSizeBytes(value) > jvmSizeBytes(xmx)) {
+            std::string effect = key == jop_Xms ? "java refuses to start" : "java shrinks the young generation to fit";
+            addFinding(report, lines.at(key), "BC204",
+                       key + " " + value + " is larger than -Xmx " + xmx + ", so " + effect + "; make " + key +
+                           " at most " + xmx);
+        }
+    }
+}
+
+static void checkMainClass(BootFileReport& report, const std::string& value, long line) {
+    std::string name = trimmed(value);
+    name = name.substr(0, name.find_first_of(" \t"));
+    if (name.empty()) {
+        addFinding(report, line, "BC205",
+                   "no main class: the command line ends without one, so java prints its usage and ends with 1, " +
+                       std::string("which the launcher reports with a box showing this file's path; ") +
+                       "write value=\"com.example.Main\" in the item with key \"main\"");
+    } else if (!isClassName(name) || endsWith(name, ".class") || endsWith(name, ".java")) {
+        std::string hint = endsWith(name, ".class") || endsWith(name, ".java")
+                               ? "leave out the " + inQuotes(name.substr(name.rfind('.'))) + " ending"
+                               : std::string("write the class's full name with dots, such as \"com.example.Main\"");
+        addFinding(report, line, "BC205",
+                   "main class " + inQuotes(name) + " is not a Java class name, so java cannot load it; " + hint);
+    }
+}
+
+static void checkClassPath(BootFileReport& report, const std::string& value, long line) {
+    const std::vector<std::string>& arguments = report.arguments;
+    size_t option = 1;
+    while (option < arguments.size() && arguments[option] != "-cp") {
+        ++option;
+    }
+    if (option >= arguments.size()) {
+        return;
+    }
+    if (trimmed(value).empty()) {
+        std::string effect = option + 1 < arguments.size()
+                                 ? "java takes the next word " + inQuotes(arguments[option + 1]) + " as the class path"
+                                 : std::string("-cp is the last word and java refuses to start");
+        addFinding(report, line, "BC214",
+                   "the -cp value is empty, so " + effect + "; write the class path, such as \"lib" + fileSep + "app.jar\"");
+        return;
+    }
+    if (option + 1 >= arguments.size()) {
+        return;
+    }
+    std::string classPath = arguments[option + 1];
+    size_t start = 0;
+    for (;;) {
+        size_t end = classPath.find(classPathSeparator, start);
+        std::string entry = classPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!entry.empty()) {
+            bool wildcard = entry == "*" || (endsWith(entry, "*") && isFolderSeparator(entry[entry.size() - 2]));
+            std::string target = wildcard ? entry.substr(0, entry.size() - 1) : entry;
+            if (!isAbsolutePath(target)) {
+                target = report.workingDirectory + fileSep + target;
+            }
+            boost::system::error_code ignored;
+            bool present = wildcard ? fs::is_directory(target, ignored) : fs::exists(target, ignored);
+            if (!present) {
+                std::string hint = entry.find("${") != std::string::npos
+                                       ? "placeholders are replaced only in the java value, so write the path relative to that folder"
+                                       : std::string("correct the name, or write it relative to that folder");
+                addFinding(report, line, "BC206",
+                           "class-path entry " + inQuotes(entry) + " does not exist in " + report.workingDirectory +
+                               ", the folder the launcher starts java in; " + hint);
+            }
+        }
+        if (end == std::string::npos) {
+            return;
+        }
+        start = end + 1;
+    }
+}
+
+static std::string javaSample() {
+    return programFileName(std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "java");
+}
+
+// The java word as the launcher wrote it: the command line less what follows it.
+static std::string javaWordOf(const std::string& commandLine, const std::map<std::string, std::string>& values) {
+    std::string rest = " " + jop_Xmn + values.at(jop_Xmn) + " " + jop_Xms + values.at(jop_Xms) + " " + jop_Xmx +
+                       values.at(jop_Xmx) + " -cp " + values.at(jop_cp) + " " + values.at(jop_args) + " " +
+                       values.at(jop_main);
+    return endsWith(commandLine, rest) ? commandLine.substr(0, commandLine.size() - rest.size()) : std::string();
+}
+
+static void checkJava(BootFileReport& report, const std::string& value, const std::string& javaWord, long line) {
+    std::string program = report.arguments.empty() ? std::string() : report.arguments[0];
+    std::string file;
+    ProgramState state = probeProgram(program, file);
+    bool quotedByLauncher = value.find('"') == std::string::npos && javaWord.size() >= 2 &&
+                            javaWord.front() == '"' && javaWord.back() == '"';
+    std::string path = trimmed(quotedByLauncher ? javaWord.substr(1, javaWord.size() - 2) : javaWord);
+
+    if (!quotedByLauncher && path.find('"') == std::string::npos && path.find_first_of(" \t") != std::string::npos) {
+        // The blank belongs to the path when a longer piece of the value names a program.
+        std::vector<std::string> pieces;
+        for (size_t blank = path.find_first_of(" \t", program.size() + 1); blank != std::string::npos;
+             blank = path.find_first_of(" \t", blank + 1)) {
+            pieces.push_back(path.substr(0, blank));
+        }
+        pieces.push_back(path);
+        bool longerExists = false;
+        for (const std::string& piece : pieces) {
+            std::string pieceFile;
+            longerExists = longerExists || probeProgram(piece, pieceFile) == programFound;
+        }
+        if (state != programFound || longerExists) {
+            addFinding(report, line, "BC207",
+                       "the java value holds a blank and no quotes, so the program is " + inQuotes(program) +
+                           " (a file planted at " + inQuotes(programFileName(program)) + " would run: CWE-428) " +
+                           "and the rest of the value becomes java's arguments; put the path in quotes, such as " +
+                           "value=\"&quot;" + javaSample() + "&quot;\"");
+        }
+    }
+    if (!program.empty() && hasFolderPart(program) && !isAbsolutePath(program)) {
+        addFinding(report, line, "BC208",
+                   "the java path " + inQuotes(program) + " is relative, so it is looked up from the folder the " +
+                       "launcher is started in, not from the app folder; write value=\"${APP_DIR}" +
+                       (program.compare(0, 2, std::string(".") + fileSep) == 0 ? program.substr(2) : program) + "\"");
+    }
+    std::string sample = javaSample();
+    if (trimmed(value).empty()) {
+        addFinding(report, line, "BC110",
+                   "the java value is empty, so the program is " + inQuotes(program) +
+                       ", which the launcher cannot start: it shows a box with this file's path; write value=" +
+                       inQuotes(sample));
+    } else if (state == programMissing) {
+        std::string where = hasFolderPart(program) ? "does not exist" : "is not found where the system searches (PATH)";
+        addFinding(report, line, "BC110",
+                   "the java program " + inQuotes(file) + " " + where + ", so the launcher cannot start it and " +
+                       "shows a box with this file's path; write the path of java, such as value=" + inQuotes(sample));
+    } else if (state == programFolder) {
+        addFinding(report, line, "BC111",
+                   "the java program " + inQuotes(file) + " is a folder, so the launcher cannot start it and " +
+                       "shows a box with this file's path; name the java program inside it, such as value=" + inQuotes(sample));
+    } else if (state == programNotExecutable) {
+        addFinding(report, line, "BC112",
+                   "the java program " + inQuotes(file) + " is not an executable file, so the launcher cannot start it " +
+                       "and shows a box with this file's path; name the java program itself");
+    }
+}
+
+BootFileReport checkBootFile(const std::string& role, const std::string& configPath,
+                             const std::string& workingDirectory) {
+    BootFileReport report{role, configPath, workingDirectory, {}, false, "", {}};
+
+    // The launcher's reader writes the file's path on standard output; that
+    // line is the launcher's diagnostic, not bootcheck's.
+    int console = quietStandardOutput();
+    LauncherReading reading{0, "", 0, {}};
+    readAsLauncher(configPath, reading);
+    restoreStandardOutput(console);
+    std::string commandLine = javaCommandLine;
+
+    BootLayout layout{false, {}, 0, {}, 0, ""};
+    if (reading.outcome == 0 || reading.outcome == 3) {
+        layout = readBootLayout(configPath);
+    }
+    if (reading.outcome != 0) {
+        reportReadingFailure(report, reading, layout);
+    }
+    if (layout.parsed) {
+        checkLayout(report, layout);
+    }
+    if (reading.outcome != 0) {
+        return report;
+    }
+
+    report.started = true;
+    report.commandLine = commandLine;
+    report.arguments = splitCommandLine(commandLine.c_str());
+    std::map<std::string, long> lines;
+    for (const std::string& key : wantedKeys) {
+        const BootItem* item = lastItemWithKey(layout, key);
+        lines[key] = item != NULL ? item->valueLine : layout.bootLine;
+        checkValueText(report, key, reading.values[key], lines[key]);
+    }
+    checkJava(report, reading.values[jop_java], javaWordOf(commandLine, reading.values), lines[jop_java]);
+    checkHeap(report, reading.values, lines);
+    checkClassPath(report, reading.values[jop_cp], lines[jop_cp]);
+    checkMainClass(report, reading.values[jop_main], lines[jop_main]);
+    if (commandLine.size() > longestCommandLine) {
+        addFinding(report, 0, "BC113",
+                   "the command line is " + std::to_string(commandLine.size()) + " characters long; Windows " +
+                       "refuses 32,767 or more, so the launcher cannot start java there; shorten the class path " +
+                       "(a folder/* wildcard) or the args");
+    }
+    return report;
+}

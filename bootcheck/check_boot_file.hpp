@@ -1,0 +1,11 @@
+#pragma once
+
+#include "findings.hpp"
+
+#include <string>
+
+// Reads configPath through the launcher's own code, as a launcher in the
+// folder appDir (a global of the launcher's base) would, and reports what
+// the launcher will run and what is wrong. Starts nothing, writes nothing.
+BootFileReport checkBootFile(const std::string& role, const std::string& configPath,
+                             const std::string& workingDirectory);

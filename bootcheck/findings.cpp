@@ -1,0 +1,70 @@
+#include "findings.hpp"
+
+const std::vector<FindingKind> findingKinds = {
+    {"BC101", true, "the boot file cannot be read",
+     "config/boot.xml: error: cannot read the boot file (cannot open file); ... [BC101]"},
+    {"BC102", true, "the reader refuses the file (malformed XML or a limit), with its own message",
+     "config/boot.xml:7: error: the XML reader stops here: expected >; ... [BC102]"},
+    {"BC103", true, "no top-level <boot> element",
+     "config/boot.xml:2: error: no top-level <boot> element (the top-level element is <Boot>); ... [BC103]"},
+    {"BC104", true, "an <item> without a key attribute",
+     "config/boot.xml:5: error: this <item> has no key attribute; ... [BC104]"},
+    {"BC105", true, "an <item> with a wanted key but without a value attribute",
+     "config/boot.xml:4: error: the item with key \"-Xmx\" has no value attribute; ... [BC105]"},
+    {"BC110", true, "the program named by the java value does not exist",
+     "config/boot.xml:3: error: the java program \"/app/jre/bin/java\" does not exist; ... [BC110]"},
+    {"BC111", true, "the program named by the java value is a folder",
+     "config/boot.xml:3: error: the java program \"/app/jre\" is a folder; ... [BC111]"},
+    {"BC112", true, "the program named by the java value is not executable",
+     "config/boot.xml:3: error: the java program \"/app/java\" is not an executable file; ... [BC112]"},
+    {"BC113", true, "the command line is longer than Windows accepts",
+     "config/boot.xml: error: the command line is 40012 characters long; ... [BC113]"},
+    {"BC201", false, "a key that is probably meant to be one of the seven keys",
+     "config/boot.xml:6: warning: key \"Xmx\" is not read; write key=\"-Xmx\" ... [BC201]"},
+    {"BC202", false, "a wanted key given more than once",
+     "config/boot.xml:4: warning: key \"main\" is given again on line 9, which wins; ... [BC202]"},
+    {"BC203", false, "a heap size that is empty or not in the JVM's size syntax",
+     "config/boot.xml:5: warning: -Xmx value \"512MB\" is not a JVM size; ... [BC203]"},
+    {"BC204", false, "-Xms or -Xmn larger than -Xmx",
+     "config/boot.xml:5: warning: -Xms 1g is larger than -Xmx 512m; ... [BC204]"},
+    {"BC205", false, "an empty or malformed main class name",
+     "config/boot.xml:9: warning: main class \"com.example.Main.class\" is not a class name; ... [BC205]"},
+    {"BC206", false, "a class-path entry that does not exist",
+     "config/boot.xml:7: warning: class-path entry \"lib/app.jar\" does not exist in /app/; ... [BC206]"},
+    {"BC207", false, "a java value with an unquoted blank that the launcher does not quote",
+     "config/boot.xml:3: warning: the java value holds a blank and no quotes, so the program is \"C:\\Program\"; ... [BC207]"},
+    {"BC208", false, "a relative java path",
+     "config/boot.xml:3: warning: the java path \"jre/bin/java\" is relative; ... [BC208]"},
+    {"BC209", false, "a line end or tab inside a value",
+     "config/boot.xml:8: warning: the args value holds a line end; ... [BC209]"},
+    {"BC210", false, "leading or trailing blanks in a value",
+     "config/boot.xml:9: warning: the main value has a trailing blank; ... [BC210]"},
+    {"BC211", false, "bytes outside ASCII in a value",
+     "config/boot.xml:7: warning: the -cp value holds bytes outside ASCII; ... [BC211]"},
+    {"BC212", false, "an end tag that does not match its element",
+     "config/boot.xml:10: warning: end tag </boot2> does not match the element it closes; ... [BC212]"},
+    {"BC213", false, "a second top-level element",
+     "config/boot.xml:12: warning: a second top-level element <boot> is ignored; ... [BC213]"},
+    {"BC214", false, "an empty -cp value",
+     "config/boot.xml:7: warning: the -cp value is empty, so java takes \"demo.App\" as the class path; ... [BC214]"},
+};
+
+void addFinding(BootFileReport& report, long line, const char* code, const std::string& text) {
+    bool error = false;
+    for (const FindingKind& kind : findingKinds) {
+        if (std::string(kind.code) == code) {
+            error = kind.error;
+        }
+    }
+    report.findings.push_back(Finding{report.path, line, error, code, text});
+}
+
+int countFindings(const std::vector<BootFileReport>& reports, bool errors) {
+    int count = 0;
+    for (const BootFileReport& report : reports) {
+        for (const Finding& finding : report.findings) {
+            count += finding.error == errors ? 1 : 0;
+        }
+    }
+    return count;
+}

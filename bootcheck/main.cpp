@@ -1,0 +1,119 @@
+// bootcheck: tells the person who writes a boot file what the launcher will
+// do with it and what is wrong, reading it through the launcher's own code.
+#include "check_boot_file.hpp"
+#include "findings.hpp"
+#include "report.hpp"
+
+#include "base_win.hpp"
+#include "const.hpp"
+
+#include <boost/filesystem/operations.hpp>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace fs = boost::filesystem;
+
+static const char usage[] =
+    "usage: bootcheck [--json] [APP_DIR]\n"
+    "       bootcheck --help\n";
+
+static void printHelp() {
+    std::cout << usage << "\n"
+              << "Checks APP_DIR/config/boot.xml (the main application) and\n"
+                 "APP_DIR/updater/config/boot.xml (the updater) exactly as a launcher placed\n"
+                 "in APP_DIR (default: the current folder) reads them, with ${APP_DIR} and\n"
+                 "${PARENT_DIR} standing for APP_DIR with its trailing separator.\n"
+                 "\n"
+                 "For each boot file it prints the file's path, each finding as\n"
+                 "  PATH:LINE: error: TEXT [CODE]    or    PATH:LINE: warning: TEXT [CODE]\n"
+                 "(\":LINE\" left out where no line applies), the command line the launcher\n"
+                 "would run, and the arguments the program receives, one per line, split as\n"
+                 "the Windows C runtime splits them. Errors: the launcher would show a box or\n"
+                 "fail to start the program. Warnings: it starts, but probably not as meant.\n"
+                 "Relative java paths are looked up from the current folder, as the launcher\n"
+                 "does.\n"
+                 "\n"
+                 "  --json   print the same findings as one JSON document (bytes that are not\n"
+                 "           UTF-8 appear as the characters U+0080..U+00FF of the same number)\n"
+                 "  --help   print this text\n"
+                 "\n"
+                 "Exit status: 0 no error found (warnings allowed), 1 at least one error,\n"
+                 "2 usage error or APP_DIR is not a folder.\n"
+                 "bootcheck never writes a file and never starts the program it checks.\n"
+                 "\n"
+                 "Findings:\n";
+    for (const FindingKind& kind : findingKinds) {
+        std::cout << "  " << kind.code << (kind.error ? " error    " : " warning  ") << kind.summary << "\n"
+                  << "           e.g. " << kind.example << "\n";
+    }
+}
+
+static int usageError(const std::string& message) {
+    std::cerr << "bootcheck: " << message << "\n" << usage;
+    return 2;
+}
+
+static bool isSeparator(char c) {
+    return c == fileSep[0] || c == '/';
+}
+
+// APP_DIR as the launcher's own folder would read: absolute, in the system's
+// separators, ending in one separator.
+static std::string appFolderText(const std::string& argument) {
+    fs::path folder = fs::absolute(fs::path(argument)).lexically_normal();
+    folder.make_preferred();
+    std::string text = folder.string();
+    while (text.size() > 1 && isSeparator(text.back()) && !(text.size() == 3 && text[1] == ':')) {
+        text.pop_back();
+    }
+    if (text.size() > 1 && text.back() == '.' && isSeparator(text[text.size() - 2])) {
+        text.pop_back();
+    }
+    return isSeparator(text.back()) ? text : text + fileSep;
+}
+
+int main(int argc, char* argv[]) {
+    bool json = false;
+    std::vector<std::string> folders;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (!optionsEnded && (argument == "--help" || argument == "-h")) {
+            printHelp();
+            return 0;
+        } else if (!optionsEnded && argument == "--json") {
+            json = true;
+        } else if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
+            return usageError("unknown option " + argument);
+        } else {
+            folders.push_back(argument);
+        }
+    }
+    if (folders.size() > 1) {
+        return usageError("give one APP_DIR");
+    }
+    std::string folder = folders.empty() ? std::string(".") : folders[0];
+    boost::system::error_code ignored;
+    if (folder.empty() || !fs::is_directory(folder, ignored)) {
+        return usageError("APP_DIR \"" + folder + "\" is not a folder");
+    }
+
+    appDir = appFolderText(folder);
+    parentDir = fs::path(appDir).parent_path().string() + fileSep;
+    std::string updaterDir = appDir + "updater";
+    std::vector<BootFileReport> reports = {
+        checkBootFile("main application", appDir + "config" + fileSep + "boot.xml", appDir),
+        checkBootFile("updater",
+                      updaterDir + fileSep + "config" + fileSep + "boot.xml", updaterDir),
+    };
+    if (json) {
+        printJson(std::cout, appDir, reports);
+    } else {
+        printText(std::cout, reports);
+    }
+    std::cout.flush();
+    return countFindings(reports, true) > 0 ? 1 : 0;
+}

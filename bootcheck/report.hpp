@@ -1,0 +1,15 @@
+#pragma once
+
+#include "findings.hpp"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// PATH:LINE: error|warning: TEXT [CODE], with ":LINE" left out when line is 0.
+std::string findingLine(const Finding& finding);
+void printText(std::ostream& out, const std::vector<BootFileReport>& reports);
+void printJson(std::ostream& out, const std::string& appDir, const std::vector<BootFileReport>& reports);
+// JSON string literal of text: valid UTF-8 passes through, other bytes are
+// written as the characters U+0080..U+00FF of the same number.
+std::string jsonString(const std::string& text);

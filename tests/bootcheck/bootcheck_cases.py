@@ -1,0 +1,111 @@
+"""Boot files with one finding each, shared by the native and the Wine suites.
+
+A case is (name, main boot file text, extra files, expected findings); the
+text comes from boot_text(), which lays the items out one per line from line 3,
+so a finding's line is easy to read off. A finding is (line or None, code,
+message), the message as the native build writes it, with {app} standing for
+the app folder with its trailing separator. In boot texts and file names,
+%(java)s, %(sep)s and %(cpsep)s stand for the stand-in java's file name, the
+folder separator and the class-path separator of the platform.
+"""
+
+GOOD_ITEMS = [("java", "${APP_DIR}%(java)s"), ("-Xmn", "16m"), ("-Xms", "32m"), ("-Xmx", "64m"),
+              ("-cp", "lib%(sep)sapp.jar"), ("args", "-Ddemo.mode=test"), ("main", "demo.App")]
+
+
+def boot_text(items=None, replace=None, before_end="", after_end="", end="</boot>"):
+    """items: (key, value) pairs (a value of None leaves the attribute out, a
+    key of None the key); replace: {key: new value} applied to GOOD_ITEMS."""
+    if items is None:
+        items = [(key, (replace or {}).get(key, value)) for key, value in GOOD_ITEMS
+                 if (replace or {}).get(key, value) is not False]
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>', "<boot>"]
+    for key, value in items:
+        attributes = ""
+        if key is not None:
+            attributes += ' key="%s"' % key
+        if value is not None:
+            attributes += ' value="%s"' % value
+        lines.append("  <item%s/>" % attributes)
+    lines += [l for l in before_end.split("\n") if l]
+    lines.append(end)
+    lines += [l for l in after_end.split("\n") if l]
+    return "\n".join(lines) + "\n"
+
+
+LONG_ARGS = "-Dfill=" + "x" * 33000
+
+# (name, main boot text: None for no config folder, "dir" for a folder in its
+#  place; {relative path: content, None for a folder}; [(line, code, message)])
+CASES = [
+    ("good_file", boot_text(), {}, []),
+    ("wildcard_class_path", boot_text(replace={"-cp": "lib%(sep)s*"}), {}, []),
+    ("no_config_folder", None, {}, [(None, "BC101",
+      "cannot read the boot file (cannot open file), so the launcher shows the configuration-error box and starts nothing; create it or make it readable")]),
+    ("boot_file_is_a_folder", "dir", {}, [(None, "BC101",
+      "cannot read the boot file (basic_filebuf::underflow error reading the file: Is a directory), so the launcher shows the configuration-error box and starts nothing; create it or make it readable")]),
+    ("malformed_xml", boot_text().replace('value="32m"', "value=32m"), {}, [(5, "BC102",
+      "the XML reader stops here: expected ' or \"; the launcher shows the configuration-error box and starts nothing; correct the file at this line")]),
+    ("no_boot_element", boot_text().replace("<boot>", "<Boot>").replace("</boot>", "</Boot>"), {},
+     [(2, "BC103",
+      "no top-level <boot> element (the top-level element is <Boot>), so the launcher shows the configuration-error box and starts nothing; put the items inside <boot> ... </boot>")]),
+    ("item_without_key", boot_text(items=GOOD_ITEMS + [(None, "x")]), {}, [(10, "BC104",
+      "this <item> has no key attribute, and one such item anywhere in <boot> makes the launcher reject the file: it shows the configuration-error box; add key=\"...\" or remove the item")]),
+    ("wanted_key_without_value", boot_text(replace={"-Xmx": None}), {}, [(6, "BC105",
+      "the item with key \"-Xmx\" has no value attribute, so the launcher shows the configuration-error box and starts nothing (also when a later item has one); add value=\"...\"")]),
+    ("java_missing", boot_text(replace={"java": "${APP_DIR}no_such_java"}), {}, [(3, "BC110",
+      "the java program \"{app}no_such_java\" does not exist, so the launcher cannot start it and shows a box with this file's path; write the path of java, such as value=\"${APP_DIR}jre/bin/java\"")]),
+    ("java_is_a_folder", boot_text(replace={"java": "${APP_DIR}jre.exe"}), {"jre.exe": None}, [(3, "BC111",
+      "the java program \"{app}jre.exe\" is a folder, so the launcher cannot start it and shows a box with this file's path; name the java program inside it, such as value=\"${APP_DIR}jre/bin/java\"")]),
+    ("java_not_executable", boot_text(replace={"java": "${APP_DIR}lib%(sep)sapp.jar"}), {},
+     [(3, "BC112",
+      "the java program \"{app}lib/app.jar\" is not an executable file, so the launcher cannot start it and shows a box with this file's path; name the java program itself")]),
+    ("command_line_too_long", boot_text(replace={"args": LONG_ARGS}), {}, [(None, "BC113",
+      "the command line is 33097 characters long; Windows refuses 32,767 or more, so the launcher cannot start java there; shorten the class path (a folder/* wildcard) or the args")]),
+    ("near_miss_key", boot_text(items=GOOD_ITEMS[:3] + [("Xmx", "64m")] + GOOD_ITEMS[4:]), {},
+     [(6, "BC201",
+      "key \"Xmx\" is not read (keys are exact and case-sensitive); as it stands, -Xmx is empty; write key=\"-Xmx\""), (2, "BC203",
+      "-Xmx is empty, so java receives the bare option \"-Xmx\" and refuses to start; write a size such as \"64m\"")]),
+    ("alias_key", boot_text(items=GOOD_ITEMS + [("classpath", "lib")]), {}, [(10, "BC201",
+      "key \"classpath\" is not read (keys are exact and case-sensitive); the item with key \"-cp\" on line 7 is the one used; write key=\"-cp\"")]),
+    ("key_given_twice", boot_text(items=GOOD_ITEMS + [("main", "demo.Other")]), {}, [(9, "BC202",
+      "key \"main\" is given again on line 10, and the last one wins (\"demo.Other\"); remove the item you do not mean")]),
+    ("heap_not_a_size", boot_text(replace={"-Xmx": "64MB"}), {}, [(6, "BC203",
+      "-Xmx value \"64MB\" is not a JVM size, so java refuses to start; write digits with an optional k, m, g or t, such as \"512m\"")]),
+    ("heap_empty", boot_text(replace={"-Xmn": False}), {}, [(2, "BC203",
+      "-Xmn is empty, so java receives the bare option \"-Xmn\" and refuses to start; write a size such as \"16m\"")]),
+    ("initial_heap_above_maximum", boot_text(replace={"-Xms": "1g"}), {}, [(5, "BC204",
+      "-Xms 1g is larger than -Xmx 64m, so java refuses to start; make -Xms at most 64m")]),
+    ("young_generation_above_maximum", boot_text(replace={"-Xmn": "65M"}), {}, [(4, "BC204",
+      "-Xmn 65M is larger than -Xmx 64m, so java shrinks the young generation to fit; make -Xmn at most 64m")]),
+    ("main_class_with_ending", boot_text(replace={"main": "demo.App.class"}), {}, [(9, "BC205",
+      "main class \"demo.App.class\" is not a Java class name, so java cannot load it; leave out the \".class\" ending")]),
+    ("main_class_empty", boot_text(replace={"main": ""}), {}, [(9, "BC205",
+      "no main class: the command line ends without one, so java prints its usage and ends with 1, which the launcher reports with a box showing this file's path; write value=\"com.example.Main\" in the item with key \"main\"")]),
+    ("class_path_entry_missing", boot_text(replace={"-cp": "lib%(sep)sapp.jar%(cpsep)slib%(sep)smissing.jar"}),
+     {}, [(7, "BC206",
+      "class-path entry \"lib/missing.jar\" does not exist in {app}, the folder the launcher starts java in; correct the name, or write it relative to that folder")]),
+    ("class_path_with_placeholder", boot_text(replace={"-cp": "${APP_DIR}lib%(sep)sapp.jar"}), {},
+     [(7, "BC206",
+      "class-path entry \"${APP_DIR}lib/app.jar\" does not exist in {app}, the folder the launcher starts java in; placeholders are replaced only in the java value, so write the path relative to that folder")]),
+    ("java_with_unquoted_blank", boot_text(replace={"java": "${APP_DIR}my jre%(sep)s%(java)s -Dx=1"}),
+     {"my jre/%(java)s": "java"}, [(3, "BC207",
+      "the java value holds a blank and no quotes, so the program is \"{app}my\" (a file planted at \"{app}my\" would run: CWE-428) and the rest of the value becomes java's arguments; put the path in quotes, such as value=\"&quot;${APP_DIR}jre/bin/java&quot;\""), (3, "BC110",
+      "the java program \"{app}my\" does not exist, so the launcher cannot start it and shows a box with this file's path; write the path of java, such as value=\"${APP_DIR}jre/bin/java\"")]),
+    ("java_relative", boot_text(replace={"java": ".%(sep)s%(java)s"}), {}, [(3, "BC208",
+      "the java path \"./java_stub\" is relative, so it is looked up from the folder the launcher is started in, not from the app folder; write value=\"${APP_DIR}java_stub\"")]),
+    ("line_end_in_value", boot_text(replace={"args": "-Da=1\n-Db=2"}), {}, [(8, "BC209",
+      "the args value holds a line end, which stays inside a word of the command line; keep the value on one line")]),
+    ("tab_in_value", boot_text(replace={"args": "-Da=1&#9;-Db=2"}), {}, [(8, "BC209",
+      "the args value holds a tab, which splits words like a blank; write a blank or nothing")]),
+    ("blanks_around_value", boot_text(replace={"main": "demo.App "}), {}, [(9, "BC210",
+      "the main value \"demo.App \" has leading or trailing blanks, which the launcher keeps; remove them")]),
+    ("bytes_outside_ascii", boot_text(replace={"args": "-Dname=Łódź"}), {}, [(8, "BC211",
+      "the args value holds bytes outside ASCII; they reach Windows as raw bytes in the ANSI code page, not as UTF-8; use ASCII names, or ${APP_DIR} for the app folder")]),
+    ("mismatched_end_tag", boot_text(end="</boo>"), {}, [(10, "BC212",
+      "end tag </boo> does not match the element it closes; the reader accepts it, so the file may not say what you meant; write the matching end tag")]),
+    ("second_top_level_element", boot_text(after_end="<boot>\n</boot>"), {}, [(11, "BC213",
+      "a second top-level <boot> is ignored: the launcher reads only the first one (line 2); move its items into that one")]),
+    ("empty_class_path", boot_text(replace={"-cp": ""}), {}, [(7, "BC214",
+      "the -cp value is empty, so java takes the next word \"-Ddemo.mode=test\" as the class path; write the class path, such as \"lib/app.jar\"")]),
+]

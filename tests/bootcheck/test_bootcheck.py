@@ -1,0 +1,224 @@
+#!/usr/bin/python3
+"""bootcheck natively: one boot file per finding with its exact line and text,
+the same findings in --json, exit statuses, the command line and arguments it
+prints against what the launcher really runs, and folders left unchanged.
+
+Usage: test_bootcheck.py --bootcheck EXE --launcher EXE --java-stub EXE [-v]
+"""
+import argparse
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+from bootcheck_cases import CASES, GOOD_ITEMS, boot_text  # noqa: E402
+from app_dir import AppDir  # noqa: E402
+
+BOOTCHECK = LAUNCHER = JAVA_STUB = None
+PLATFORM = {"java": "java_stub", "sep": "/", "cpsep": ":"}
+FINDING = re.compile(r"^(.*?)(?::(\d+))?: (error|warning): (.*) \[(BC\d{3})\]$")
+
+
+def tree_digest(root):
+    """Names, kinds, contents and modification times of everything under root."""
+    digest = hashlib.sha256()
+    for folder, dirs, files in sorted(os.walk(root)):
+        dirs.sort()
+        for name in sorted(dirs + files):
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            digest.update(("%s %o %d\n" % (os.path.relpath(path, root), info.st_mode, info.st_mtime_ns)).encode())
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    digest.update(f.read())
+    return digest.hexdigest()
+
+
+def run_bootcheck(*args, cwd=None):
+    result = subprocess.run([BOOTCHECK, *args], cwd=cwd, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    return result.returncode, result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
+
+
+def findings_of(text):
+    """[(file, line or None, severity, code, message)] of the finding lines."""
+    found = []
+    for line in text.splitlines():
+        match = FINDING.match(line)
+        if match:
+            path, number, severity, message, code = match.groups()
+            found.append((path, int(number) if number else None, severity, code, message))
+    return found
+
+
+class BootcheckCase(unittest.TestCase):
+    def make_app(self, main_boot, files=None):
+        self.app = AppDir(LAUNCHER, JAVA_STUB)
+        self.addCleanup(self.app.remove)
+        self.app.write("lib/app.jar", "jar")
+        self.app.write("updater/lib/app.jar", "jar")
+        self.app.write("updater/config/boot.xml", boot_text() % PLATFORM)
+        if main_boot == "dir":
+            os.makedirs(self.app.path("config", "boot.xml"))
+        elif main_boot is not None:
+            self.app.write("config/boot.xml", main_boot % PLATFORM)
+        for relative, content in (files or {}).items():
+            if content is None:
+                os.makedirs(self.app.path(relative % PLATFORM))
+                continue
+            self.app.write(relative % PLATFORM, content)
+            os.chmod(self.app.path(relative % PLATFORM), 0o755)
+        return self.app
+
+
+class OneFindingPerBootFile(BootcheckCase):
+    def test_each_finding_with_its_line_and_text(self):
+        for name, boot, files, expected in CASES:
+            with self.subTest(case=name):
+                app = self.make_app(boot, files)
+                before = tree_digest(app.root)
+                code, out, err = run_bootcheck(app.root, cwd=app.root)
+                self.assertEqual(tree_digest(app.root), before, "bootcheck changed the folder")
+                self.assertEqual(err, "")
+                want = [(app.main_boot, line, "error" if code_.startswith("BC1") else "warning", code_,
+                         message.replace("{app}", app.app_dir))
+                        for line, code_, message in expected]
+                got = findings_of(out)
+                self.assertEqual([f[:4] for f in got], [w[:4] for w in want], out)
+                for got_one, want_one in zip(got, want):
+                    if want_one[4]:
+                        self.assertEqual(got_one[4], want_one[4])
+                errors = sum(1 for f in want if f[2] == "error")
+                self.assertEqual(code, 1 if errors else 0)
+                self.assertTrue(out.endswith("bootcheck: %d error%s, %d warning%s\n" % (
+                    errors, "" if errors == 1 else "s", len(want) - errors,
+                    "" if len(want) - errors == 1 else "s")), out)
+
+    def test_json_carries_the_same_findings(self):
+        for name, boot, files, expected in CASES:
+            with self.subTest(case=name):
+                app = self.make_app(boot, files)
+                _, out, _ = run_bootcheck(app.root)
+                json_code, json_out, _ = run_bootcheck("--json", app.root)
+                document = json.loads(json_out)
+                self.assertEqual(document["appDir"], app.app_dir)
+                from_json = [(f["file"], f["line"], f["severity"], f["code"], f["message"])
+                             for boot_file in document["bootFiles"] for f in boot_file["findings"]]
+                self.assertEqual(from_json, findings_of(out))
+                self.assertEqual(document["errors"], sum(1 for f in from_json if f[2] == "error"))
+                self.assertEqual(document["warnings"], sum(1 for f in from_json if f[2] == "warning"))
+                self.assertEqual(json_code, 1 if document["errors"] else 0)
+
+
+class ExitStatus(BootcheckCase):
+    def test_usage_errors_and_missing_folder_give_2(self):
+        app = self.make_app(boot_text())
+        rows = [
+            ([app.path("no_such_folder")], 'bootcheck: APP_DIR "%s" is not a folder' % app.path("no_such_folder")),
+            ([app.path("lib", "app.jar")], 'bootcheck: APP_DIR "%s" is not a folder' % app.path("lib", "app.jar")),
+            (["--verbose", app.root], "bootcheck: unknown option --verbose"),
+            ([app.root, app.root], "bootcheck: give one APP_DIR"),
+        ]
+        for args, message in rows:
+            with self.subTest(args=args):
+                code, out, err = run_bootcheck(*args)
+                self.assertEqual(code, 2)
+                self.assertEqual(out, "")
+                self.assertEqual(err.splitlines()[0], message)
+                self.assertEqual(err.splitlines()[1], "usage: bootcheck [--json] [APP_DIR]")
+
+    def test_default_folder_is_the_current_one(self):
+        app = self.make_app(boot_text(replace={"main": ""}))
+        code, out, _ = run_bootcheck(cwd=app.root)
+        self.assertEqual(code, 0)
+        self.assertEqual(out.splitlines()[0], "Boot file of the main application: %s (java starts in %s)"
+                         % (app.main_boot, app.app_dir))
+
+    def test_help_lists_every_code_the_readme_lists(self):
+        code, out, _ = run_bootcheck("--help")
+        self.assertEqual(code, 0)
+        self.assertTrue(out.startswith("usage: bootcheck [--json] [APP_DIR]\n"))
+        help_codes = re.findall(r"^  (BC\d{3}) (?:error|warning) ", out, re.M)
+        with open(os.path.join(HERE, "..", "..", "README.md"), encoding="utf-8") as f:
+            readme_codes = re.findall(r"^\| `(BC\d{3})` \|", f.read(), re.M)
+        tested_codes = sorted({code_ for _, _, _, expected in CASES for _, code_, _ in expected})
+        self.assertEqual(help_codes, sorted(help_codes))
+        self.assertEqual(help_codes, readme_codes)
+        self.assertEqual(help_codes, tested_codes)
+
+
+class SameAsTheLauncher(BootcheckCase):
+    """The command line bootcheck prints is the launcher's javaCommandLine= line,
+    and its argument list is what java really receives."""
+    ROWS = [
+        ("plain", boot_text(), {}),
+        ("bare_heap_options_and_empty_args", boot_text(replace={"-Xmn": False, "args": ""}), {}),
+        ("quotes_and_backslashes", boot_text(
+            replace={"args": '-Da=&quot;x y&quot; -Db=c:\\\\dir\\ &quot;q\\&quot;&quot;'}), {}),
+        ("quoted_java_with_blank", boot_text(replace={"java": "&quot;${APP_DIR}my jre/%(java)s&quot;"}), {}),
+        ("parent_dir_placeholder", boot_text(replace={"java": "${PARENT_DIR}%(java)s"}), {}),
+    ]
+
+    def launcher_lines(self, app):
+        app.queue_exit_codes(21, 0, 0)
+        outcome = app.run(cwd=app.root)
+        return [line[len("javaCommandLine="):] for line in outcome.stdout
+                if line.startswith("javaCommandLine=")]
+
+    def test_command_lines_and_arguments_match_the_launcher(self):
+        for name, boot, files in self.ROWS:
+            with self.subTest(case=name):
+                app = self.make_app(boot, files)
+                app.write("updater/config/boot.xml", boot % PLATFORM)
+                # The stand-in keeps its records next to itself: "my jre" is the app folder again.
+                os.symlink(app.root, app.path("my jre"))
+                code, out, _ = run_bootcheck("--json", app.root, cwd=app.root)
+                document = json.loads(out)
+                launched = self.launcher_lines(app)
+                self.assertEqual(len(launched), 3, launched)
+                self.assertEqual([f["commandLine"] for f in document["bootFiles"]], launched[:2])
+                calls = app.calls()
+                self.assertEqual([f["arguments"] for f in document["bootFiles"]],
+                                 [calls[0].argv, calls[1].argv])
+                _, text, _ = run_bootcheck(app.root, cwd=app.root)
+                self.assertIn("The launcher runs: %s\n" % launched[0], text)
+                arguments = "".join("  [%d] %s\n" % (i, a) for i, a in enumerate(calls[0].argv))
+                self.assertIn("The program receives %d arguments (the first is its own name):\n%s"
+                              % (len(calls[0].argv), arguments), text)
+
+    def test_app_folder_with_a_blank_reads_like_the_launcher(self):
+        self.app = AppDir(LAUNCHER, JAVA_STUB, name="my app")
+        self.addCleanup(self.app.remove)
+        self.app.write("lib/app.jar", "jar")
+        self.app.write_boots()
+        _, out, _ = run_bootcheck("--json", self.app.root)
+        launched = self.launcher_lines(self.app)
+        # Until the launcher quotes such a java path it cannot start it, and stops after one line.
+        self.assertGreaterEqual(len(launched), 1)
+        self.assertEqual([f["commandLine"] for f in json.loads(out)["bootFiles"]][:len(launched)],
+                         launched[:2])
+
+
+def main():
+    global BOOTCHECK, LAUNCHER, JAVA_STUB
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bootcheck", required=True)
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--java-stub", required=True)
+    options, rest = parser.parse_known_args()
+    BOOTCHECK = os.path.abspath(options.bootcheck)
+    LAUNCHER = os.path.abspath(options.launcher)
+    JAVA_STUB = os.path.abspath(options.java_stub)
+    unittest.main(argv=[sys.argv[0]] + rest)
+
+
+if __name__ == "__main__":
+    main()
