@@ -78,28 +78,29 @@ def exitUnlessRuns(wine, what):
         print("32-bit programs run " + ("under qemu-user emulation" if emulated() else "natively"))
 
 
-def preparePrefix(wine, prefix, settings=RELAY_SETTINGS, display=None):
+def preparePrefix(wine, prefix, bootWine=None, settings=RELAY_SETTINGS, display=None):
     """Creates the prefix once with the registry settings (by default relay
     tracing limited to the message boxes), and starts its wine server so that
     Wine's own background programs do not write into the output of the runs
-    under test. The 32-bit loader creates a prefix that 64-bit programs can
-    use too. With a display, Wine's desktop process draws on it."""
+    under test. bootWine (default wine) creates the prefix; either loader
+    creates one that both 32-bit and 64-bit programs can use. With a display,
+    Wine's desktop process draws on it."""
     regText = "REGEDIT4\n\n" + "\n".join(settings) + "\n"
     stamp = os.path.join(prefix, "settings.reg")
     env = wineEnvironment(prefix, display=display)
     if not os.path.exists(stamp) or open(stamp, encoding="utf-8").read() != regText:
         os.makedirs(prefix, exist_ok=True)
-        subprocess.run([wine, "wineboot", "-i"], env=env, check=True,
+        subprocess.run([bootWine or wine, "wineboot", "-i"], env=env, check=True,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
         regFile = os.path.join(prefix, "settings-to-import.reg")
         with open(regFile, "w", encoding="utf-8", newline="\r\n") as f:
             f.write(regText)
-        subprocess.run([wine, "regedit", "/S", "Z:" + regFile.replace("/", "\\")],
+        subprocess.run([bootWine or wine, "regedit", "/S", "Z:" + regFile.replace("/", "\\")],
                        env=env, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
         # The server writes the registry files when it ends.
-        subprocess.run([wineServer(wine), "-w"], env=env, check=True,
+        subprocess.run([wineServer(bootWine or wine), "-w"], env=env, check=True,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
         with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
