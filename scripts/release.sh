@@ -24,6 +24,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
+cd "$root"  # cmake finds the presets here
 export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}"
 export TZ=UTC  # zip stores local times
 export LC_ALL=C  # sort order
