@@ -75,7 +75,8 @@ stage() {
 # seal TOP: adds SHA256SUMS of every file and sets all times.
 seal() {
     local top="$staging/$1"
-    (cd "$top" && find . -type f -printf '%P\n' | sort | xargs -d '\n' sha256sum >SHA256SUMS)
+    (cd "$top" && find . -type f -printf '%P\n' | sort | xargs -d '\n' sha256sum >"$staging/sums")
+    mv "$staging/sums" "$top/SHA256SUMS"
     chmod 644 "$top/SHA256SUMS"
     find "$top" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 }

@@ -32,6 +32,9 @@ EXECUTABLES = {"launcher.exe", "bootcheck.exe", "launcher", "bootcheck"}
 ELF_X86_64 = (b"\x7fELF\x02\x01", 62)  # 64-bit little-endian, EM_X86_64
 
 
+EPOCH = None  # the commit's time, taken once for both runs
+
+
 def commitTime():
     out = subprocess.run(["git", "-C", OPTIONS.root, "log", "-1", "--format=%ct"], check=True,
                          capture_output=True, text=True).stdout
@@ -42,6 +45,7 @@ def runRelease(buildRoot, out):
     shutil.rmtree(buildRoot, ignore_errors=True)
     shutil.rmtree(out, ignore_errors=True)
     env = {k: v for k, v in os.environ.items() if not k.startswith("LAUNCHER_SIGN_")}
+    env["SOURCE_DATE_EPOCH"] = str(EPOCH)
     started = time.monotonic()
     subprocess.run([os.path.join(OPTIONS.root, "scripts", "release.sh"), "--build-root", buildRoot,
                     "--out", out], check=True, env=env, stdin=subprocess.DEVNULL)
@@ -73,7 +77,7 @@ class Win32Zip(unittest.TestCase):
         self.assertEqual(os.path.basename(self.path), "launcher-%s-win32.zip" % OPTIONS.version)
 
     def test_entries_in_order_with_fixed_times_and_modes(self):
-        epoch = time.gmtime(commitTime())
+        epoch = time.gmtime(EPOCH)
         # DOS times count in steps of 2 seconds.
         expectedTime = epoch[:5] + (epoch.tm_sec // 2 * 2,)
         with zipfile.ZipFile(self.path) as archive:
@@ -139,7 +143,7 @@ class LinuxTarball(unittest.TestCase):
         for member in members:
             with self.subTest(member=member.name):
                 self.assertEqual((member.uid, member.gid, member.uname, member.gname), (0, 0, "", ""))
-                self.assertEqual(member.mtime, commitTime())
+                self.assertEqual(member.mtime, EPOCH)
                 name = member.name[len(self.top) + 1:]
                 self.assertEqual(member.mode, 0o755 if member.isdir() or name in EXECUTABLES else 0o644)
 
@@ -191,13 +195,14 @@ class LinuxTarball(unittest.TestCase):
 
 
 def main():
-    global OPTIONS
+    global OPTIONS, EPOCH
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--work-dir", required=True)
     OPTIONS, rest = parser.parse_known_args()
     work = os.path.abspath(OPTIONS.work_dir)
+    EPOCH = commitTime()
     first = runRelease(os.path.join(work, "first"), os.path.join(work, "first-out"))
     second = runRelease(os.path.join(work, "second", "another-build-folder"), os.path.join(work, "second-out"))
     for kind, suffix in (("win32", "win32.zip"), ("linux", "linux-x86_64.tar.gz")):
