@@ -67,7 +67,7 @@ function(launcher_sign_shipped_exes)
                         -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
                 COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
                 DEPENDS ${exe} ${LAUNCHER_SIGN_CERT} ${LAUNCHER_SIGN_KEY}
-                COMMENT "Signing $<TARGET_FILE_NAME:${exe}>"
+                COMMENT "Signing ${exe}"
                 VERBATIM)
             list(APPEND stamps ${stamp})
         endforeach()
