@@ -3,7 +3,12 @@
 A private Wine prefix per build tree, drive letters mapped onto test folders
 (short paths keep Wine's traces whole), and the message boxes read back from
 Wine's relay trace: without a display MessageBoxA/W return at once, but the
-relay trace of those two calls shows their text and caption.
+relay trace of those two calls shows their text and caption. The desktop
+test gives its prefix other registry settings and a display instead.
+
+Whether a loader runs here at all is asked first: where it cannot (32-bit
+Wine without wine32:i386, or on a kernel without 32-bit support and no
+qemu-user), the tests exit with SKIPPED and the reason.
 """
 
 import os
