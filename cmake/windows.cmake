@@ -126,3 +126,6 @@ add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${CMAKE_BINARY_DIR}/tests/w
 
 # The floors the benchmarks measure the exe against, built the same way.
 add_subdirectory(${PROJECT_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
+
+# launcher.exe and bootcheck.exe signed when a certificate is given.
+include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)

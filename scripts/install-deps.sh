@@ -7,9 +7,13 @@ set -euo pipefail
 # needs their libraries even for the demo.
 demo_packages=(cmake make g++ libboost1.81-dev libboost-filesystem1.81-dev openjdk-17-jdk-headless
     googletest libgtest-dev libbenchmark-dev python3 valgrind)
+# The desktop test draws on Xvfb and reads the screen back by OCR; the
+# release packs with zip and signs with osslsigncode.
 test_packages=("${demo_packages[@]}" python3-pefile
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64 dpkg-dev xz-utils
-    clang libclang-rt-14-dev locales)
+    clang libclang-rt-14-dev locales
+    xvfb xdotool x11-utils imagemagick fonts-noto-cjk tesseract-ocr tesseract-ocr-jpn
+    zip osslsigncode openssl)
 
 case "${1:-}" in
     demo) wanted=("${demo_packages[@]}") ;;

@@ -8,6 +8,10 @@ children's command lines and working directories, the message boxes (kind,
 caption, text, order) and the launcher's exit code.
 
 Usage: test_launcher_wine.py --wine WINE --launcher EXE --java-stub EXE --work-dir DIR [--prefix DIR]
+
+Exits 77 (skipped), saying why, where WINE cannot run: 32-bit Wine needs
+wine32:i386 and a kernel that runs 32-bit x86 code, or qemu-user registered
+for it (scripts/setup-win32-emulation.sh).
 """
 
 import argparse
@@ -275,16 +279,16 @@ class DebugMarker(LauncherCase):
         self.assertEqual(self.calls(), [MAIN_CALL])
 
 
-def parseOptions(withBootWine=False):
+def parseOptions(*extraOptions):
     """The suite's options and the remaining arguments for unittest."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--wine", required=True)
-    if withBootWine:
-        parser.add_argument("--boot-wine")
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--java-stub", required=True)
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--prefix", help="Wine prefix (default: WORK_DIR/wineprefix)")
+    for option in extraOptions:
+        parser.add_argument(option, required=True)
     options, rest = parser.parse_known_args()
     options.work_dir = os.path.abspath(options.work_dir)
     options.prefix = os.path.abspath(options.prefix or os.path.join(options.work_dir, "wineprefix"))
@@ -305,7 +309,9 @@ def runTests(options, rest):
 
 def main():
     options, rest = parseOptions()
-    wine_env.preparePrefix(options.wine, options.prefix)
+    what = "the end-to-end suite under " + options.wine
+    wine_env.exitUnlessRuns(options.wine, what)
+    wine_env.preparePrefixOrSkip(options.wine, options.prefix, what)
     sys.exit(runTests(options, rest))
 
 

@@ -3,24 +3,40 @@
 A private Wine prefix per build tree, drive letters mapped onto test folders
 (short paths keep Wine's traces whole), and the message boxes read back from
 Wine's relay trace: without a display MessageBoxA/W return at once, but the
-relay trace of those two calls shows their text and caption.
+relay trace of those two calls shows their text and caption. The desktop
+test gives its prefix other registry settings and a display instead.
+
+Whether a loader runs here at all is asked first: where it cannot (32-bit
+Wine without wine32:i386, or on a kernel without 32-bit support and no
+qemu-user), the tests exit with SKIPPED and the reason.
 """
 
 import os
 import re
 import subprocess
+import sys
 import tempfile
 
 RELAY_FUNCTIONS = "user32.MessageBoxW;user32.MessageBoxA"
 # Wine would offer to download Mono and Gecko when it creates a prefix.
 DLL_OVERRIDES = "mscoree=;mshtml="
-RUN_TIMEOUT = 900  # seconds; a 32-bit process start under qemu takes about a minute
+RUN_TIMEOUT = 900  # seconds; a 32-bit process start under qemu-user takes about a minute
 
 
-def wineEnvironment(prefix, debug="-all"):
+SKIPPED = 77  # CTest's SKIP_RETURN_CODE for the Wine tests
+WINE32_DLLS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+
+# Registry settings of a prefix, as the lines of a REGEDIT4 file.
+RELAY_SETTINGS = ["[HKEY_CURRENT_USER\\Software\\Wine\\Debug]",
+                  '"RelayInclude"="%s"' % RELAY_FUNCTIONS]
+
+
+def wineEnvironment(prefix, debug="-all", display=None):
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY"):
         env.pop(name, None)
+    if display:
+        env["DISPLAY"] = display
     env.update(WINEPREFIX=prefix, WINEDEBUG=debug, WINEDLLOVERRIDES=DLL_OVERRIDES)
     return env
 
@@ -29,23 +45,62 @@ def wineServer(wine):
     return os.path.join(os.path.dirname(os.path.realpath(wine)), "wineserver")
 
 
-def preparePrefix(wine, prefix, bootWine=None):
-    """Creates the prefix once, with relay tracing limited to the message boxes,
-    and starts its wine server so that Wine's own background programs do not
-    write into the output of the runs under test. bootWine (default wine)
-    creates the prefix: a 64-bit loader builds a prefix that 32-bit programs
-    can use too."""
-    stamp = os.path.join(prefix, "relay-message-boxes")
-    env = wineEnvironment(prefix)
-    if not os.path.exists(stamp):
+def whyUnavailable(wine):
+    """None when this Wine loader runs here, else the reason it does not."""
+    if not os.access(wine, os.X_OK):
+        return "%s missing: %s is not installed" % (wine, "wine32:i386" if wine.endswith("/wine") else "wine64")
+    if wine.endswith("/wine") and not os.path.isdir(WINE32_DLLS):
+        return "%s missing: wine32:i386 is not installed" % WINE32_DLLS
+    try:
+        result = subprocess.run([wine, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=RUN_TIMEOUT)
+    except OSError as error:
+        return ("this kernel cannot run %s (%s) and no qemu-user is registered for it with "
+                "binfmt_misc; see scripts/setup-win32-emulation.sh" % (wine, error))
+    except subprocess.TimeoutExpired:
+        return "%s --version did not finish within %d s" % (wine, RUN_TIMEOUT)
+    if result.returncode != 0:
+        return "%s --version failed: %s" % (wine, result.stderr.decode(errors="replace").strip())
+    return None
+
+
+def emulated():
+    """True when 32-bit programs go through qemu-user rather than the kernel."""
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as f:
+            return f.readline().strip() == "enabled"
+    except OSError:
+        return False
+
+
+def exitUnlessRuns(wine, what):
+    """Exits with SKIPPED, saying why, when wine cannot run here."""
+    reason = whyUnavailable(wine)
+    if reason:
+        print("SKIPPED: %s: %s" % (what, reason))
+        sys.exit(SKIPPED)
+    if wine.endswith("/wine"):
+        print("32-bit programs run " + ("under qemu-user emulation" if emulated() else "natively"))
+
+
+def preparePrefix(wine, prefix, bootWine=None, settings=RELAY_SETTINGS, display=None):
+    """Creates the prefix once with the registry settings (by default relay
+    tracing limited to the message boxes), and starts its wine server so that
+    Wine's own background programs do not write into the output of the runs
+    under test. bootWine (default wine) creates the prefix; either loader
+    creates one that both 32-bit and 64-bit programs can use. With a display,
+    Wine's desktop process draws on it."""
+    regText = "REGEDIT4\n\n" + "\n".join(settings) + "\n"
+    stamp = os.path.join(prefix, "settings.reg")
+    env = wineEnvironment(prefix, display=display)
+    if not os.path.exists(stamp) or open(stamp, encoding="utf-8").read() != regText:
         os.makedirs(prefix, exist_ok=True)
         subprocess.run([bootWine or wine, "wineboot", "-i"], env=env, check=True,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
-        regFile = os.path.join(prefix, "relay.reg")
-        with open(regFile, "w", encoding="ascii", newline="\r\n") as f:
-            f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"
-                    '"RelayInclude"="%s"\n' % RELAY_FUNCTIONS)
+        regFile = os.path.join(prefix, "settings-to-import.reg")
+        with open(regFile, "w", encoding="utf-8", newline="\r\n") as f:
+            f.write(regText)
         subprocess.run([bootWine or wine, "regedit", "/S", "Z:" + regFile.replace("/", "\\")],
                        env=env, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
@@ -54,13 +109,29 @@ def preparePrefix(wine, prefix, bootWine=None):
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
         with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
-            if RELAY_FUNCTIONS not in f.read():
-                raise RuntimeError("relay tracing of the message boxes not set in " + prefix)
-        open(stamp, "w").close()
+            userReg = f.read()
+        for line in settings:
+            if line.startswith('"') and line not in userReg:
+                raise RuntimeError("registry setting %s not taken in %s" % (line, prefix))
+        with open(stamp, "w", encoding="utf-8") as f:
+            f.write(regText)
     subprocess.run([wineServer(wine), "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run([wine, "wineboot"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
+
+
+def preparePrefixOrSkip(wine, prefix, what, **settings):
+    """preparePrefix; under qemu-user, a prefix that takes too long to create
+    skips the test (seen: the 32-bit half of a new prefix never finishing)."""
+    try:
+        preparePrefix(wine, prefix, **settings)
+    except subprocess.TimeoutExpired as timeout:
+        stopServer(wine, prefix)
+        if not emulated():
+            raise
+        print("SKIPPED: %s: creating the Wine prefix under qemu-user did not finish: %s" % (what, timeout))
+        sys.exit(SKIPPED)
 
 
 def stopServer(wine, prefix):
@@ -143,3 +214,10 @@ def runWindows(wine, prefix, args, timeout=RUN_TIMEOUT, extraEnv=None, encoding=
         lines = out.read().decode(encoding, errors="replace").splitlines()
         trace = err.read().decode("utf-8", errors="replace")
     return result.returncode, lines, parseBoxes(trace, allowCut)
+
+
+if __name__ == "__main__":
+    # wine_env.py WINE WHAT: for tests that cannot run at all without WINE.
+    exitUnlessRuns(sys.argv[1], sys.argv[2])
+    print("%s runs here; %s should have run" % (sys.argv[1], sys.argv[2]))
+    sys.exit(1)
