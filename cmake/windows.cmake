@@ -61,9 +61,12 @@ target_link_libraries(launcher_core PUBLIC boost_filesystem_mingw)
 # linker then keeps only the code the program reaches. Without it, the unwind
 # tables of the 32-bit exe keep every function of each object that is linked
 # (PE's --gc-sections does not look through .eh_frame), all of Boost.Filesystem's
-# operations among them. Whatever links the core links through the optimiser.
+# operations among them. The objects also carry plain code (fat LTO objects):
+# the test programs link that with -fno-lto, because on i686 the optimiser
+# fails on them (an internal compiler error, or clashing inline Boost symbols).
 set_property(TARGET launcher_core PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
-target_link_options(launcher_core INTERFACE ${CMAKE_CXX_COMPILE_OPTIONS_IPO})
+target_compile_options(launcher_core PRIVATE -ffat-lto-objects)
+target_compile_options(boost_filesystem_mingw PRIVATE -ffat-lto-objects)
 # The string streams compiled with the core, so that only the code Boost's XML
 # reader uses of them goes into the exe.
 target_sources(launcher_core PRIVATE ${PROJECT_SOURCE_DIR}/src/stream_instances.cpp)

@@ -282,8 +282,23 @@ class DebugConsole(DesktopCase):
         self.assertGreaterEqual(ratio, OCR_MIN_RATIO, "console text on screen is not %r" % expected)
         self.assertEqual(self.lines(), suite.startLines(debug=1))
 
+        # The console the launcher made stays up with its last lines until
+        # Enter, so the result can still be read after the box is gone.
         self.click(box)
-        self.awaitExit("debug")
+        waitFor(lambda: not xWindows("Error"), "box closing")
+        consoleWindows = xWindows(CONSOLE_CAPTION)
+        self.assertEqual(len(consoleWindows), 1, "console kept after the run")
+        deadline = time.monotonic() + HOLD
+        while time.monotonic() < deadline:
+            self.assertRunning()
+            time.sleep(0.1)
+        screenshot(console["rect"], os.path.join(self.shots, "debug-console-held.png"))
+        read = ocr(console["client"], "eng")
+        print("debug-console-held: OCR read %r" % read)
+        self.assertIn("launchJava:retCode=1", read)
+
+        self.pressEnter(consoleWindows[0])
+        self.assertLess(self.awaitExit("debug"), EXIT_AFTER_PRESS)
         waitFor(lambda: not xWindows(CONSOLE_CAPTION), "console closing with the launcher")
         self.assertEqual(self.calls(), [suite.MAIN_CALL])
 

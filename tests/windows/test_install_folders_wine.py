@@ -186,8 +186,8 @@ class LongPath(InstallFolder):
 
 
 def main():
-    options, rest = suite.parseOptions(withBootWine=True)
-    wine_env.preparePrefix(options.wine, options.prefix, bootWine=options.boot_wine)
+    options, rest = suite.parseOptions()
+    wine_env.preparePrefix(options.wine, options.prefix)
     sys.exit(suite.runTests(options, rest))
 
 
