@@ -11,7 +11,7 @@
 #include <locale>
 #include <sstream>
 
-const std::uintmax_t maxBootFileSize = 16 * 1024 * 1024;
+const std::uintmax_t maxBootFileSize = 1024 * 1024;
 const std::size_t maxBootFileNesting = 256;
 
 namespace {
