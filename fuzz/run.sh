@@ -14,7 +14,17 @@ cd "$root"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target boot_file_fuzzer >/dev/null
-mkdir -p build/fuzz/corpus build/fuzz/findings
+mkdir -p build/fuzz/corpus build/fuzz/findings build/fuzz/generated
+
+# A seed near the input limit: items beside a branch 70,000 levels deep, far
+# deeper than any stack survives, which also lifts libFuzzer's length limit.
+levels=70000
+{
+    printf '<boot><item key="java" value="${APP_DIR}java"/><item key="main" value="Main"/>'
+    printf '<a>%.0s' $(seq "$levels")
+    printf '</a>%.0s' $(seq "$levels")
+    printf '</boot>\n'
+} >build/fuzz/generated/deep_branch.xml
 
 # close_fd_mask=1 drops the reader's log lines on standard output.
 ulimit -s 2048
@@ -23,4 +33,4 @@ build/fuzz/fuzz/boot_file_fuzzer \
     -max_total_time="$seconds" -timeout=10 -close_fd_mask=1 -print_final_stats=1 \
     -max_len=524288 \
     -dict=fuzz/boot.dict -artifact_prefix=build/fuzz/findings/ \
-    build/fuzz/corpus fuzz/corpus
+    build/fuzz/corpus fuzz/corpus build/fuzz/generated
