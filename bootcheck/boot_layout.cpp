@@ -1,30 +1,14 @@
 #include "boot_layout.hpp"
 
+#include "xml_util.hpp"
+
 #include <boost/property_tree/detail/rapidxml.hpp>
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <locale>
 
 namespace rapidxml = boost::property_tree::detail::rapidxml;
 
 // read_xml's parser flags for flags 0: comments kept, whitespace untouched.
 static const int readerFlags = rapidxml::parse_comment_nodes;
-
-static bool readLikeReadXml(const std::string& fileName, std::vector<char>& text) {
-    std::ifstream stream(fileName.c_str());
-    if (!stream) {
-        return false;
-    }
-    stream.imbue(std::locale());
-    stream.unsetf(std::ios::skipws);
-    text.assign(std::istreambuf_iterator<char>(stream.rdbuf()), std::istreambuf_iterator<char>());
-    if (!stream.good()) {
-        return false;
-    }
-    text.push_back('\0');
-    return true;
-}
 
 // Parsing decodes in place and leaves stale bytes behind, so lines are counted
 // in an untouched copy at the offset the parsed pointer has in its buffer.
@@ -54,10 +38,16 @@ static void findMismatch(const std::vector<char>& original, BootLayout& layout) 
 
 BootLayout readBootLayout(const std::string& fileName) {
     BootLayout layout{false, {}, 0, {}, 0, ""};
+    // Only called on a file the launcher's reader accepted, so this read and
+    // the parse below stay within the reader's limits.
     std::vector<char> original;
-    if (!readLikeReadXml(fileName, original)) {
+    try {
+        std::string text = readBootText(fileName);
+        original.assign(text.begin(), text.end());
+    } catch (const std::exception&) {
         return layout;
     }
+    original.push_back('\0');
     std::vector<char> buffer = original;
     rapidxml::xml_document<char> doc;
     try {

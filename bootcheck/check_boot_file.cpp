@@ -184,7 +184,8 @@ static void readAsLauncher(const std::string& configPath, LauncherReading& readi
             reading.values[key] = getXmlValue(tree, key);
         }
     } catch (const boost::property_tree::xml_parser_error& e) {
-        bool unreadable = e.message() == "cannot open file" || e.message() == "read error";
+        bool unreadable = e.message() == "cannot open file" || e.message() == "read error" ||
+                          e.message() == "not a regular file";
         reading.outcome = unreadable ? readingUnreadable : readingRefused;
         reading.message = e.message();
         reading.line = static_cast<long>(e.line());

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,19 @@ struct ProcessRecord {
 
 // Thread handles carry nothing here; one shared record stands for all of them.
 int threadRecord;
+
+// Windows has no SIGPIPE: a write to a pipe whose reader has gone just fails.
+// Ignore it from start-up on; true when it had the default disposition, which
+// the children then get back.
+bool ignoreSigpipe() {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    struct sigaction previous;
+    return sigaction(SIGPIPE, &ignore, &previous) == 0 && previous.sa_handler == SIG_DFL;
+}
+
+const bool sigpipeWasDefault = ignoreSigpipe();
 
 std::string absoluteFromHere(const std::string& program) {
     // Windows resolves a relative program path against the parent's working
@@ -58,12 +72,22 @@ BOOL CreateProcessA(LPCSTR, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURI
     if (lpCurrentDirectory != NULL) {
         posix_spawn_file_actions_addchdir_np(&actions, lpCurrentDirectory);
     }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (sigpipeWasDefault) {
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    }
     pid_t pid;
     // posix_spawnp reports a failed chdir or exec as its result and reaps the
     // failed child itself, so a failure leaves no process behind.
     int rc = words[0].find('/') == std::string::npos
-                 ? posix_spawnp(&pid, argv[0], &actions, NULL, argv.data(), environ)
-                 : posix_spawn(&pid, argv[0], &actions, NULL, argv.data(), environ);
+                 ? posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ)
+                 : posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         return FALSE;

@@ -7,6 +7,11 @@
 #include <cstdio>
 
 int fileExists(char* filePath) {
+    // Opening a FIFO or a device may block or never end; only files count.
+    struct stat before;
+    if (stat(filePath, &before) == 0 && !S_ISREG(before.st_mode)) {
+        return FALSE;
+    }
     FILE* fp = std::fopen(filePath, "r");
     if (fp == NULL) {
         return FALSE;

@@ -43,7 +43,7 @@ CASES = [
     ("no_config_folder", None, {}, [(None, "BC101",
       "cannot read the boot file (cannot open file), so the launcher shows the configuration-error box and starts nothing; create it or make it readable")]),
     ("boot_file_is_a_folder", "dir", {}, [(None, "BC101",
-      "cannot read the boot file (basic_filebuf::underflow error reading the file: Is a directory), so the launcher shows the configuration-error box and starts nothing; create it or make it readable")]),
+      "cannot read the boot file (not a regular file), so the launcher shows the configuration-error box and starts nothing; create it or make it readable")]),
     ("malformed_xml", boot_text().replace('value="32m"', "value=32m"), {}, [(5, "BC102",
       "the XML reader stops here: expected ' or \"; the launcher shows the configuration-error box and starts nothing; correct the file at this line")]),
     ("no_boot_element", boot_text().replace("<boot>", "<Boot>").replace("</boot>", "</Boot>"), {},
