@@ -26,6 +26,15 @@ set(LAUNCHER_WINDOWS_COMPILE_OPTIONS
     -ffunction-sections -fdata-sections
     -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
     -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+# Link-time optimisation for the shipped 32-bit exe. The x86-64 compiler
+# (GCC 12) fails on the launcher with it (an internal compiler error in
+# binds_to_current_def_p), so the 64-bit twin, which only runs the tests, is
+# built without.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(LAUNCHER_LTO ON)
+else()
+    set(LAUNCHER_LTO OFF)
+endif()
 set(LAUNCHER_WINDOWS_DEFINITIONS _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 
 add_library(boost_filesystem_mingw STATIC
@@ -42,7 +51,8 @@ add_library(boost_filesystem_mingw STATIC
 )
 # std::atomic_ref needs C++20; WinCrypt (advapi32) rather than BCrypt keeps the
 # exe's imports to the system DLLs it already needs.
-set_target_properties(boost_filesystem_mingw PROPERTIES CXX_STANDARD 20 INTERPROCEDURAL_OPTIMIZATION ON)
+set_target_properties(boost_filesystem_mingw PROPERTIES CXX_STANDARD 20
+    INTERPROCEDURAL_OPTIMIZATION ${LAUNCHER_LTO})
 target_include_directories(boost_filesystem_mingw SYSTEM PUBLIC ${LAUNCHER_BOOST_INCLUDE})
 target_include_directories(boost_filesystem_mingw PRIVATE ${BOOST_FILESYSTEM_SOURCE_DIR})
 target_compile_definitions(boost_filesystem_mingw
@@ -64,9 +74,11 @@ target_link_libraries(launcher_core PUBLIC boost_filesystem_mingw)
 # operations among them. The objects also carry plain code (fat LTO objects):
 # the test programs link that with -fno-lto, because on i686 the optimiser
 # fails on them (an internal compiler error, or clashing inline Boost symbols).
-set_property(TARGET launcher_core PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
-target_compile_options(launcher_core PRIVATE -ffat-lto-objects)
-target_compile_options(boost_filesystem_mingw PRIVATE -ffat-lto-objects)
+set_property(TARGET launcher_core PROPERTY INTERPROCEDURAL_OPTIMIZATION ${LAUNCHER_LTO})
+if(LAUNCHER_LTO)
+    target_compile_options(launcher_core PRIVATE -ffat-lto-objects)
+    target_compile_options(boost_filesystem_mingw PRIVATE -ffat-lto-objects)
+endif()
 # The string streams compiled with the core, so that only the code Boost's XML
 # reader uses of them goes into the exe.
 target_sources(launcher_core PRIVATE ${PROJECT_SOURCE_DIR}/src/stream_instances.cpp)
@@ -75,7 +87,7 @@ target_sources(launcher_core PRIVATE ${PROJECT_SOURCE_DIR}/src/stream_instances.
 # Boost statically so that it needs only the system's DLLs, link-time
 # optimised, stripped, unused sections dropped, and no link timestamp.
 function(launcher_static_runtime target)
-    set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
+    set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION ${LAUNCHER_LTO})
     target_compile_options(${target} PRIVATE ${LAUNCHER_WINDOWS_COMPILE_OPTIONS})
     target_link_options(${target} PRIVATE
         -static -s

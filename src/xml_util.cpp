@@ -18,6 +18,12 @@ namespace {
 
 typedef boost::property_tree::xml_parser::xml_parser_error xmlError;
 
+// Refuses the file with the reader's own error type, so that every reason
+// reaches the caller as one kind of failure.
+[[noreturn]] void refuse(const std::string& message, const std::string& fileName, long line) {
+    throw xmlError(message, fileName, line);
+}
+
 // The reader's character classes.
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -182,7 +188,7 @@ void checkNesting(const std::string& text, const std::string& fileName) {
         depth += static_cast<std::size_t>(opened);
         if (depth > maxBootFileNesting) {
             long line = static_cast<long>(std::count(text.c_str(), tag, '\n') + 1);
-            throw xmlError("elements nested deeper than " + std::to_string(maxBootFileNesting) +
+            refuse("elements nested deeper than " + std::to_string(maxBootFileNesting) +
                                " levels",
                            fileName, line);
         }
@@ -198,16 +204,16 @@ std::string readBootText(const std::string& fileName) {
     boost::filesystem::file_status status = boost::filesystem::status(fileName, error);
     if (!error && boost::filesystem::exists(status)) {
         if (!boost::filesystem::is_regular_file(status)) {
-            throw xmlError("not a regular file", fileName, 0);
+            refuse("not a regular file", fileName, 0);
         }
         std::uintmax_t size = boost::filesystem::file_size(fileName, error);
         if (!error && size > maxBootFileSize) {
-            throw xmlError("larger than " + std::to_string(maxBootFileSize) + " bytes", fileName, 0);
+            refuse("larger than " + std::to_string(maxBootFileSize) + " bytes", fileName, 0);
         }
     }
     std::ifstream stream(fileName.c_str());
     if (!stream) {
-        throw xmlError("cannot open file", fileName, 0);
+        refuse("cannot open file", fileName, 0);
     }
     stream.imbue(std::locale());
     // The size may change after the check; never take in more than the limit.
@@ -220,7 +226,7 @@ std::string readBootText(const std::string& fileName) {
         }
         text.append(buffer, static_cast<std::size_t>(count));
         if (text.size() > maxBootFileSize) {
-            throw xmlError("larger than " + std::to_string(maxBootFileSize) + " bytes", fileName, 0);
+            refuse("larger than " + std::to_string(maxBootFileSize) + " bytes", fileName, 0);
         }
     }
     return text;
@@ -252,8 +258,8 @@ std::string getXmlValue(const boost::property_tree::ptree& pt, const std::string
             value = child.second.get<std::string>("<xmlattr>.value");
             // A NUL (from &#0; and the like) would silently end the command line there.
             if (value.find('\0') != std::string::npos) {
-                throw boost::property_tree::ptree_bad_data(
-                    "value of item \"" + key1 + "\" holds a NUL character", value);
+                BOOST_PROPERTY_TREE_THROW(boost::property_tree::ptree_bad_data(
+                    "value of item \"" + key1 + "\" holds a NUL character", value));
             }
         }
     }
