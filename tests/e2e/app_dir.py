@@ -4,6 +4,7 @@ An app directory holds the launcher, config/boot.xml, updater/config/boot.xml
 and a stand-in java that records every call (working directory and argv) in
 calls.log and exits with the codes queued in exit_codes.
 """
+import argparse
 import os
 import shutil
 import subprocess
@@ -119,3 +120,12 @@ def launch_lines(config_label, boot_path, current_dir, java_command_line, pid, r
             "currentDir=" + current_dir, "javaCommandLine=" + java_command_line,
             "execute:processId==%d" % pid, "result=WAIT_OBJECT_0",
             "launchJava:retCode=%d" % ret_code]
+
+
+def launcher_options():
+    """The absolute --launcher and --java-stub paths, and the arguments left for unittest."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--java-stub", required=True)
+    options, rest = parser.parse_known_args()
+    return os.path.abspath(options.launcher), os.path.abspath(options.java_stub), rest

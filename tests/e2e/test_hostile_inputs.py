@@ -1,6 +1,5 @@
 """End-to-end runs of the built launcher against hostile boot files and file
 kinds, and with a standard output nobody reads."""
-import argparse
 import os
 import signal
 import subprocess
@@ -9,7 +8,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_launcher as suite  # noqa: E402
-from app_dir import APP_ITEMS, UPDATER_ITEMS, Outcome, boot_xml  # noqa: E402
+from app_dir import APP_ITEMS, UPDATER_ITEMS, Outcome, boot_xml, launcher_options  # noqa: E402
 
 MAX_BOOT_FILE_SIZE = 1024 * 1024
 RUN_TIMEOUT = 30  # seconds; a launcher blocked on a FIFO never ends by itself
@@ -164,9 +163,5 @@ class ClosedStandardOutput(HostileCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--java-stub", required=True)
-    options, rest = parser.parse_known_args()
-    suite.LAUNCHER, suite.JAVA_STUB = os.path.abspath(options.launcher), os.path.abspath(options.java_stub)
+    suite.LAUNCHER, suite.JAVA_STUB, rest = launcher_options()
     unittest.main(argv=[sys.argv[0]] + rest)

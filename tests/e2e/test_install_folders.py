@@ -1,14 +1,13 @@
 """End-to-end runs of the launcher in the folders users install it in:
 blanks in the path, a folder path over 300 characters, and boot files in
 ancestor folders that must never run."""
-import argparse
 import os
 import shutil
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from app_dir import APP_ITEMS, AppDir, boot_xml, command_line  # noqa: E402
+from app_dir import APP_ITEMS, AppDir, boot_xml, command_line, launcher_options  # noqa: E402
 
 LAUNCHER = JAVA_STUB = None
 OPTIONS_TEXT = " -Xmn16m -Xms32m -Xmx64m -cp lib/app.jar -Ddemo.mode=test demo.App"
@@ -105,9 +104,5 @@ class LongFolder(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--java-stub", required=True)
-    options, rest = parser.parse_known_args()
-    LAUNCHER, JAVA_STUB = os.path.abspath(options.launcher), os.path.abspath(options.java_stub)
+    LAUNCHER, JAVA_STUB, rest = launcher_options()
     unittest.main(argv=[sys.argv[0]] + rest)

@@ -1,11 +1,10 @@
 """End-to-end runs of the built launcher in throwaway app directories."""
-import argparse
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from app_dir import APP_ITEMS, UPDATER_ITEMS, AppDir, command_line, launch_lines  # noqa: E402
+from app_dir import APP_ITEMS, UPDATER_ITEMS, AppDir, command_line, launch_lines, launcher_options  # noqa: E402
 
 LAUNCHER = JAVA_STUB = None
 
@@ -226,9 +225,5 @@ class DebugMarker(LauncherTest):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--java-stub", required=True)
-    options, rest = parser.parse_known_args()
-    LAUNCHER, JAVA_STUB = os.path.abspath(options.launcher), os.path.abspath(options.java_stub)
+    LAUNCHER, JAVA_STUB, rest = launcher_options()
     unittest.main(argv=[sys.argv[0]] + rest)
