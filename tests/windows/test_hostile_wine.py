@@ -12,7 +12,6 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_launcher_wine as suite  # noqa: E402
-import wine_env  # noqa: E402
 
 MAX_BOOT_FILE_SIZE = 1024 * 1024
 
@@ -71,11 +70,5 @@ class HostileBootFiles(suite.LauncherCase):
         self.assertEqual(self.calls(), [suite.MAIN_CALL])
 
 
-def main():
-    options, rest = suite.parseOptions()
-    wine_env.preparePrefix(options.wine, options.prefix)
-    sys.exit(suite.runTests(options, rest))
-
-
 if __name__ == "__main__":
-    main()
+    suite.main("the hostile boot files")

@@ -185,11 +185,5 @@ class LongPath(InstallFolder):
         self.assertEqual(self.ran(app), [])
 
 
-def main():
-    options, rest = suite.parseOptions()
-    wine_env.preparePrefix(options.wine, options.prefix)
-    sys.exit(suite.runTests(options, rest))
-
-
 if __name__ == "__main__":
-    main()
+    suite.main("the install folders")

@@ -307,9 +307,10 @@ def runTests(options, rest):
     return 0 if result.wasSuccessful() else 1
 
 
-def main():
+def main(suiteName="the end-to-end suite"):
+    """Runs the running script's tests, or skips them (77) where Wine cannot run."""
     options, rest = parseOptions()
-    what = "the end-to-end suite under " + options.wine
+    what = suiteName + " under " + options.wine
     wine_env.exitUnlessRuns(options.wine, what)
     wine_env.preparePrefixOrSkip(options.wine, options.prefix, what)
     sys.exit(runTests(options, rest))
