@@ -13,7 +13,7 @@ import unittest
 import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_pe import SYSTEM_DLLS, importedDlls  # noqa: E402
+from check_pe import SYSTEM_DLLS, exeArguments, importedDlls  # noqa: E402
 
 MACHINES = {"i386": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
             "amd64": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]}
@@ -40,11 +40,7 @@ class ConsolePeProperties(unittest.TestCase):
 
 
 def main():
-    for argument in sys.argv[1:]:
-        arch, _, path = argument.partition("=")
-        if arch not in MACHINES or not path:
-            sys.exit("usage: check_console_pe.py ARCH=EXE ...  (ARCH: %s)" % ", ".join(sorted(MACHINES)))
-        EXES.append((arch, path))
+    EXES.extend(exeArguments(MACHINES))
     unittest.main(argv=[sys.argv[0], "-v"])
 
 

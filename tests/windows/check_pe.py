@@ -8,6 +8,7 @@ subsystem, the DLLs it imports, no link timestamp, and a resource section
 holding exactly icon group 1 with one 128x128 24-bit BMP image.
 """
 
+import os
 import struct
 import sys
 import unittest
@@ -110,12 +111,19 @@ class PeProperties(unittest.TestCase):
                            "icon is (nearly) a single colour")
 
 
-def main():
+def exeArguments(arches):
+    """The (arch, path) pairs of the ARCH=EXE arguments; exits with the usage on anything else."""
+    exes = []
     for argument in sys.argv[1:]:
         arch, _, path = argument.partition("=")
-        if arch not in EXPECTED or not path:
-            sys.exit("usage: check_pe.py ARCH=EXE ...  (ARCH: %s)" % ", ".join(sorted(EXPECTED)))
-        EXES.append((arch, path))
+        if arch not in arches or not path:
+            sys.exit("usage: %s ARCH=EXE ...  (ARCH: %s)" % (os.path.basename(sys.argv[0]), ", ".join(sorted(arches))))
+        exes.append((arch, path))
+    return exes
+
+
+def main():
+    EXES.extend(exeArguments(EXPECTED))
     unittest.main(argv=[sys.argv[0], "-v"])
 
 
