@@ -75,10 +75,7 @@ TEST(StringToChar, CopiesTextAndTerminator) {
 
 class FileExists : public ScratchDirTest {
 protected:
-    int probe(const std::string& name) {
-        std::unique_ptr<char[]> filePath(stringToChar(path(name)));
-        return fileExists(filePath.get());
-    }
+    int probe(const std::string& name) { return fileExistsAt(path(name)); }
 };
 
 TEST_F(FileExists, OnlyReadableFilesCount) {

@@ -1,5 +1,6 @@
 // Boot file → Java command line, through the real reader and assembly.
 #include "base_win.hpp"
+#include "boot_file_fixture.hpp"
 #include "main.hpp"
 #include "test_files.hpp"
 #include "xml_util.hpp"
@@ -28,14 +29,8 @@ struct CommandLineCase {
     std::string expected;
 };
 
-class BootFileToCommandLine : public ScratchDirTest {
+class BootFileToCommandLine : public BootFileTest {
 protected:
-    void SetUp() override {
-        ScratchDirTest::SetUp();
-        appDir = "/opt/app/";
-        parentDir = "/opt/app/";
-        javaCommandLine = "previous";
-    }
     std::string commandLineOf(const std::string& content) {
         writeFile(dir / "boot.xml", content);
         readBootXml(path("boot.xml"));

@@ -3,6 +3,7 @@
 // and writes to a pipe nobody reads.
 #include "base.hpp"
 #include "base_win.hpp"
+#include "boot_file_fixture.hpp"
 #include "const.hpp"
 #include "file.hpp"
 #include "main.hpp"
@@ -18,7 +19,6 @@
 #include <chrono>
 #include <functional>
 #include <future>
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -80,13 +80,10 @@ void openAsWriter(const std::string& fifo) {
     }
 }
 
-class HostileBootFile : public ScratchDirTest {
+class HostileBootFile : public BootFileTest {
 protected:
     void SetUp() override {
-        ScratchDirTest::SetUp();
-        appDir = "/opt/app/";
-        parentDir = "/opt/app/";
-        javaCommandLine = "previous";
+        BootFileTest::SetUp();
         bootPath = path("boot.xml");
     }
     std::string bootPath;
@@ -214,8 +211,7 @@ TEST_F(HostileBootFile, WantedValuesHoldingANulCharacterFailTheFile) {
 class DebugProbe : public ScratchDirTest {
 protected:
     int probe(const std::string& name) {
-        std::unique_ptr<char[]> filePath(stringToChar(path(name)));
-        return withoutBlocking<int>([&] { return fileExists(filePath.get()); },
+        return withoutBlocking<int>([&] { return fileExistsAt(path(name)); },
                                     [&] { openAsWriter(path(name)); });
     }
 };

@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+#include "base.hpp"
+#include "file.hpp"
+
 #include <boost/filesystem.hpp>
 #include <fstream>
+#include <memory>
 #include <string>
 
 // A fresh directory per test, removed afterwards.
@@ -20,6 +24,12 @@ inline void writeFile(const boost::filesystem::path& path, const std::string& co
     boost::filesystem::create_directories(path.parent_path());
     std::ofstream out(path.string(), std::ios::binary);
     out << content;
+}
+
+// fileExists on a path, through the writable copy it takes.
+inline int fileExistsAt(const std::string& path) {
+    std::unique_ptr<char[]> filePath(stringToChar(path));
+    return fileExists(filePath.get());
 }
 
 class ScratchDirTest : public ::testing::Test {
