@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -28,6 +29,12 @@ std::wstring utf8ToWString(const std::string& utf8Str) {
 
 void MessageBox2(const char* message) {
     MessageBoxA(NULL, message, "Error", MB_OK);
+}
+
+void logLine(const std::string& line) {
+    std::string text = line + '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }
 
 void MessageBox2(const std::string& msg) {

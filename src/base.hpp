@@ -7,6 +7,10 @@ std::wstring utf8ToWString(const std::string& utf8Str);
 void MessageBox2(const char* message);
 void MessageBox2(const std::string& msg);
 
+// Writes one diagnostic line to standard output in one piece and flushes it,
+// so that a child sharing standard output never lands inside the line.
+void logLine(const std::string& line);
+
 // Code-page conversions of the Windows API. wstringToAnsi gives TRUE only for
 // an exact ANSI form: no default character, no best-fit look-alike, so the
 // narrow text of a path names the same file as the wide one.

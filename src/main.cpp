@@ -15,7 +15,6 @@
 #include <boost/algorithm/string/replace.hpp>
 #include <cstdio>
 #include <exception>
-#include <iostream>
 #include <vector>
 
 std::string javaCommandLine;
@@ -24,12 +23,6 @@ int EXIT_doUpdate = 21;
 // Set when the launcher made the console itself, so it vanishes with the launcher.
 static bool ownConsole = false;
 static const DWORD consoleHoldMilliseconds = 20000;
-
-// The whole line goes out in one write: a child that shares the console must
-// not land inside it.
-static void logLine(const std::string& line) {
-    std::cout << line + '\n' << std::flush;
-}
 
 static bool isExistingFile(const std::string& path) {
     char* pathChars = stringToChar(path);

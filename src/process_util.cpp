@@ -8,14 +8,6 @@
 
 HANDLE childProcess = NULL;
 
-// Each line is formatted first and goes out in one write, flushed at once: a
-// running child shares standard output and must not land inside the line.
-static void writeLine(const std::string& line) {
-    std::string text = line + '\n';
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
 static void rememberChild(HANDLE process) {
     // Nothing can use the previous child's handle once it is replaced, so close
     // it rather than leak one handle per launch in a long update cycle.
@@ -29,7 +21,7 @@ static int waitForChild() {
     DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);
     switch (waitResult) {
         case WAIT_OBJECT_0: {
-            writeLine("result=WAIT_OBJECT_0");
+            logLine("result=WAIT_OBJECT_0");
             DWORD exitCode = 0;
             if (!GetExitCodeProcess(childProcess, &exitCode)) {
                 MessageBox2("execute:GetExitCodeProcess Error.");
@@ -38,16 +30,16 @@ static int waitForChild() {
             return static_cast<int>(exitCode);
         }
         case WAIT_ABANDONED:
-            writeLine("result=WAIT_ABANDONED");
+            logLine("result=WAIT_ABANDONED");
             return ERR;
         case WAIT_TIMEOUT:
-            writeLine("result=WAIT_TIMEOUT");
+            logLine("result=WAIT_TIMEOUT");
             return ERR;
         case WAIT_FAILED:
-            writeLine("result=WAIT_FAILED");
+            logLine("result=WAIT_FAILED");
             return ERR;
         default:
-            writeLine("result=" + std::to_string(static_cast<int>(waitResult)));
+            logLine("result=" + std::to_string(static_cast<int>(waitResult)));
             return ERR;
     }
 }
@@ -62,7 +54,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     BOOL createProcessResult = CreateProcessA(NULL, lpCommandLine, NULL, NULL, FALSE, 0, NULL,
                                               lpCurrentDir, &si, &pi);
     if (!createProcessResult) {
-        writeLine("execute:createProcessResult==" + std::to_string(static_cast<int>(createProcessResult)));
+        logLine("execute:createProcessResult==" + std::to_string(static_cast<int>(createProcessResult)));
         return ERR;
     }
 
@@ -71,7 +63,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
         MessageBox2("CloseHandle(hThread)");
         return ERR;
     }
-    writeLine("execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
+    logLine("execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
 
     if (!doWait) {
         return OK;

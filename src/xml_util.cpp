@@ -1,5 +1,7 @@
 #include "xml_util.hpp"
 
+#include "base.hpp"
+
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 #include <boost/foreach.hpp>
@@ -7,7 +9,6 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <locale>
 #include <sstream>
 
@@ -233,7 +234,7 @@ std::string readBootText(const std::string& fileName) {
 }
 
 boost::property_tree::ptree readConfigXml(const std::string& filePath) {
-    std::cout << filePath << std::endl;
+    logLine(filePath);
     std::string fileName = boost::filesystem::path(filePath).string();
     std::istringstream stream;
     {
