@@ -196,6 +196,27 @@ void checkNesting(const std::string& text, const std::string& fileName) {
     }
 }
 
+typedef boost::property_tree::ptree ptree;
+
+const std::string attributesName = "<xmlattr>";
+const std::string keyAttribute = "key";
+const std::string valueAttribute = "value";
+
+// What get<std::string>("<xmlattr>.NAME") gives, found the same way (the first
+// child of that name at each step) but without parsing a path for every item:
+// the lookups run once per item and key.
+const std::string& attribute(const ptree& element, const std::string& name) {
+    ptree::const_assoc_iterator attributes = element.find(attributesName);
+    if (attributes != element.not_found()) {
+        ptree::const_assoc_iterator found = attributes->second.find(name);
+        if (found != attributes->second.not_found()) {
+            return found->second.data();
+        }
+    }
+    BOOST_PROPERTY_TREE_THROW(boost::property_tree::ptree_bad_path(
+        "No such node", ptree::path_type(attributesName + "." + name)));
+}
+
 }  // namespace
 
 // The kind and size are checked before the file is opened: a FIFO would block
@@ -254,9 +275,9 @@ std::string getXmlValue(const boost::property_tree::ptree& pt, const std::string
         if (child.first != "item") {
             continue;
         }
-        std::string key2 = child.second.get<std::string>("<xmlattr>.key");
+        const std::string& key2 = attribute(child.second, keyAttribute);
         if (key1 == key2) {
-            value = child.second.get<std::string>("<xmlattr>.value");
+            value = attribute(child.second, valueAttribute);
             // A NUL (from &#0; and the like) would silently end the command line there.
             if (value.find('\0') != std::string::npos) {
                 BOOST_PROPERTY_TREE_THROW(boost::property_tree::ptree_bad_data(
