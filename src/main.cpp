@@ -148,6 +148,13 @@ static void holdConsole() {
 }
 
 int main(int argc, char* argv[]) {
+#ifndef _WIN32
+    // Every line is flushed as soon as it is written, so a buffer buys nothing;
+    // without one the C library sets none up on the heap at the first print.
+    // The Windows C runtime writes an unbuffered stream byte by byte, so there
+    // the stream keeps its buffer.
+    std::setvbuf(stdout, NULL, _IONBF, 0);
+#endif
     std::printf("argc=%d\n", argc);
     std::printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
 
