@@ -5,6 +5,7 @@
 #include "test_files.hpp"
 #include "xml_util.hpp"
 
+#include <boost/property_tree/exceptions.hpp>
 #include <stdexcept>
 #include <vector>
 
@@ -129,6 +130,43 @@ TEST_F(BootFileToCommandLine, MissingFileThrows) {
 TEST_F(BootFileToCommandLine, UnwantedItemWithoutValueIsFine) {
     EXPECT_EQ(commandLineOf(bootOf("<item key=\"comment\"/>" + item("java", "J"))),
               "J -Xmn -Xms -Xmx -cp   ");
+}
+
+// getXmlValue looks the attributes up itself; what it reads and the errors it
+// throws must stay those of the tree's own path lookup, whose texts bootcheck
+// reports.
+TEST_F(BootFileToCommandLine, LookupFailuresNameTheMissingNode) {
+    const struct {
+        const char* name;
+        std::string content;
+        std::string error;
+    } cases[] = {
+        {"no boot element", "<config>" + allSeven + "</config>", "No such node (boot)"},
+        {"item without key", bootOf("<item value=\"x\"/>"), "No such node (<xmlattr>.key)"},
+        {"item without attributes", bootOf("<item/>"), "No such node (<xmlattr>.key)"},
+        {"wanted item without value", bootOf("<item key=\"main\"/>"),
+         "No such node (<xmlattr>.value)"},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir / "boot.xml", c.content);
+        boost::property_tree::ptree pt = readConfigXml(path("boot.xml"));
+        try {
+            getXmlValue(pt, "main");
+            ADD_FAILURE() << c.name << ": no exception";
+        } catch (const boost::property_tree::ptree_bad_path& e) {
+            EXPECT_EQ(std::string(e.what()), c.error) << c.name;
+        }
+    }
+}
+
+TEST_F(BootFileToCommandLine, RepeatedAttributeReadsAsThePathLookupReadsIt) {
+    writeFile(dir / "boot.xml",
+              bootOf("<item key=\"main\" key=\"java\" value=\"first\" value=\"second\"/>"));
+    boost::property_tree::ptree pt = readConfigXml(path("boot.xml"));
+    const boost::property_tree::ptree& item = pt.get_child("boot").get_child("item");
+    ASSERT_EQ(item.get<std::string>("<xmlattr>.key"), "main");
+    EXPECT_EQ(getXmlValue(pt, "main"), item.get<std::string>("<xmlattr>.value"));
+    EXPECT_EQ(getXmlValue(pt, "java"), "");
 }
 
 }  // namespace
