@@ -31,15 +31,15 @@ void MessageBox2(const char* message) {
     MessageBoxA(NULL, message, "Error", MB_OK);
 }
 
+void MessageBox2(const std::string& msg) {
+    std::wstring text = utf8ToWString(msg);
+    MessageBoxW(NULL, text.c_str(), L"Error", MB_OK);
+}
+
 void logLine(const std::string& line) {
     std::string text = line + '\n';
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
-}
-
-void MessageBox2(const std::string& msg) {
-    std::wstring text = utf8ToWString(msg);
-    MessageBoxW(NULL, text.c_str(), L"Error", MB_OK);
 }
 
 int wstringToAnsi(const std::wstring& wide, std::string& ansi) {
