@@ -1,0 +1,11 @@
+#pragma once
+
+#include "picture.hpp"
+
+// The colour rows and AND mask of the launcher's icon image (what follows its
+// 40-byte header) for picture: fitted inside 128x128 keeping its proportions,
+// centred on a transparent square, resampled with premultiplied alpha (Mitchell
+// filter when shrinking, Catmull-Rom when enlarging). A pixel at least half
+// opaque is drawn in its colour; any other is masked out and black, because
+// Windows draws an icon by AND-ing the mask and then XOR-ing the colour.
+std::vector<uint8_t> iconPixels(const Picture& picture, int& fittedWidth, int& fittedHeight);
