@@ -10,7 +10,7 @@ static int fittedSide(int side, int otherSide) {
     return std::max(1, (ICON_SIDE * side + otherSide / 2) / otherSide);
 }
 
-std::vector<uint8_t> iconPixels(const Picture& picture, int& fittedWidth, int& fittedHeight) {
+bool iconPixels(const Picture& picture, std::vector<uint8_t>& pixels, int& fittedWidth, int& fittedHeight) {
     int longer = std::max(picture.width, picture.height);
     fittedWidth = picture.width == longer ? ICON_SIDE : fittedSide(picture.width, longer);
     fittedHeight = picture.height == longer ? ICON_SIDE : fittedSide(picture.height, longer);
@@ -21,12 +21,15 @@ std::vector<uint8_t> iconPixels(const Picture& picture, int& fittedWidth, int& f
         stbir_filter filter = longer > ICON_SIDE ? STBIR_FILTER_MITCHELL : STBIR_FILTER_CATMULLROM;
         // Flags 0: the resampler weights colour by alpha (premultiplies) and
         // divides it out again, so transparent pixels lend no colour to edges.
-        stbir_resize(picture.rgba.data(), picture.width, picture.height, 0, fitted.data(), fittedWidth,
+        int resized = stbir_resize(picture.rgba.data(), picture.width, picture.height, 0, fitted.data(), fittedWidth,
                      fittedHeight, 0, STBIR_TYPE_UINT8, 4, 3, 0, STBIR_EDGE_CLAMP, STBIR_EDGE_CLAMP, filter, filter,
                      STBIR_COLORSPACE_LINEAR, nullptr);
+        if (!resized) {
+            return false;
+        }
     }
 
-    std::vector<uint8_t> pixels(ICON_COLOUR_SIZE + ICON_MASK_SIZE, 0);
+    pixels.assign(ICON_COLOUR_SIZE + ICON_MASK_SIZE, 0);
     // An odd margin's extra pixel goes to the top and left, as image editors place it.
     int left = (ICON_SIDE - fittedWidth + 1) / 2, top = (ICON_SIDE - fittedHeight + 1) / 2;
     for (int y = 0; y < ICON_SIDE; ++y) {
@@ -47,5 +50,5 @@ std::vector<uint8_t> iconPixels(const Picture& picture, int& fittedWidth, int& f
             }
         }
     }
-    return pixels;
+    return true;
 }

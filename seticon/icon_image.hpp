@@ -8,4 +8,5 @@
 // filter when shrinking, Catmull-Rom when enlarging). A pixel at least half
 // opaque is drawn in its colour; any other is masked out and black, because
 // Windows draws an icon by AND-ing the mask and then XOR-ing the colour.
-std::vector<uint8_t> iconPixels(const Picture& picture, int& fittedWidth, int& fittedHeight);
+// False when the resampler could not get its memory.
+bool iconPixels(const Picture& picture, std::vector<uint8_t>& pixels, int& fittedWidth, int& fittedHeight);

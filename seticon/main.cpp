@@ -88,7 +88,10 @@ int seticonMain(const std::vector<std::string>& args) {
     }
 
     int fittedWidth = 0, fittedHeight = 0;
-    std::vector<uint8_t> pixels = iconPixels(picture, fittedWidth, fittedHeight);
+    std::vector<uint8_t> pixels;
+    if (!iconPixels(picture, pixels, fittedWidth, fittedHeight)) {
+        return refuse("not enough memory to scale " + imagePath + " (" + picture.origin + "); give a smaller image");
+    }
     std::copy(pixels.begin(), pixels.end(), exe.begin() + slots.iconOffset + ICON_HEADER_SIZE);
     uint32_t checksum = peChecksum(exe, slots.checksumOffset);
     for (int i = 0; i < 4; ++i) {
