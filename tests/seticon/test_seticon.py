@@ -49,9 +49,9 @@ def scratch(name):
     return folder
 
 
-def compareIcon(test, written, referencePath, filterName, referenceRgba=None):
+def compareIcon(test, written, referencePath, filterName):
     """Asserts the icon's pixels match ImageMagick's fit of the reference."""
-    reference = referenceRgba or icon_files.rawRgba(referencePath, SIDE, filterName)
+    reference = icon_files.rawRgba(referencePath, SIDE, filterName)
     differences, maskMismatches = [], []
     for i in range(0, SIDE * SIDE * 4, 4):
         refAlpha, opaque = reference[i + 3], written[i + 3] == 255
