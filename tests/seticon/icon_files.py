@@ -28,7 +28,7 @@ def groupBytes(entries):
 
 def resourceSection(tree, rva):
     """A .rsrc section for {type: {name: data}} (one language each), at rva."""
-    dirs, entries, datas = bytearray(), [], []
+    dirs = bytearray()
     # Directories first (root, types, names), then data entries, then data.
     layout = [("root", sorted(tree))]
     for t in sorted(tree):
