@@ -3,10 +3,10 @@
 #
 # Included from the Windows build: with -DLAUNCHER_SIGN_CERT=cert.pem
 # -DLAUNCHER_SIGN_KEY=key.pem (and optionally -DLAUNCHER_SIGN_TIMESTAMP_URL=…)
-# the target shipped_exes signs launcher.exe and bootcheck.exe in place once
-# they are built; without them it only builds the two. The signing runs in a
-# top-level target rather than as POST_BUILD steps because bootcheck is
-# created in its own folder, where this file cannot attach steps to it.
+# the target shipped_exes signs launcher.exe, bootcheck.exe and seticon.exe in place once
+# they are built; without them it only builds them. The signing runs in a
+# top-level target rather than as POST_BUILD steps because the tools are
+# created in their own folders, where this file cannot attach steps to them.
 #
 # Run as a script (cmake -DEXE=… -DCERT=… -DKEY=… [-DTIMESTAMP_URL=…] -P
 # sign.cmake) it signs one file in place. SOURCE_DATE_EPOCH in the environment
@@ -51,9 +51,11 @@ endif()
 # Called at the end of the top-level folder, when every exe target exists.
 function(launcher_sign_shipped_exes)
     set(exes launcher)
-    if(TARGET bootcheck)
-        list(APPEND exes bootcheck)
-    endif()
+    foreach(tool bootcheck seticon)
+        if(TARGET ${tool})
+            list(APPEND exes ${tool})
+        endif()
+    endforeach()
     set(stamps)
     if(LAUNCHER_SIGN_CERT)
         foreach(exe ${exes})

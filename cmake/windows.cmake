@@ -118,6 +118,49 @@ function(launcher_windows_executable target)
     set_property(TARGET ${target} PROPERTY LINK_LIBRARY_OVERRIDE_launcher_core WHOLE_ARCHIVE)
 
     target_link_options(${target} PRIVATE -mwindows)
+    launcher_vendor_icon(${target})
+endfunction()
+
+# A vendor's own icon on the launcher: with -DLAUNCHER_ICON=app.png (PNG or ICO)
+# seticon, built for this machine, puts it on the exe right after each link, so
+# the signing hook signs the exe with its final icon.
+set(LAUNCHER_ICON "" CACHE FILEPATH "PNG or ICO file to show as the launcher's icon instead of the built-in one")
+set(LAUNCHER_HOST_SETICON "" CACHE FILEPATH
+    "seticon built for this machine, to set LAUNCHER_ICON with (default: built in host-tools/)")
+function(launcher_vendor_icon target)
+    # A changed or removed icon relinks the exe: the link writes the built-in
+    # icon, and the step below puts the vendor's on it.
+    set(setting ${CMAKE_BINARY_DIR}/icon/vendor-icon.txt)
+    file(CONFIGURE OUTPUT ${setting} CONTENT "${LAUNCHER_ICON}\n")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${setting})
+    if(NOT LAUNCHER_ICON)
+        return()
+    endif()
+    if(NOT EXISTS ${LAUNCHER_ICON})
+        message(FATAL_ERROR "LAUNCHER_ICON: ${LAUNCHER_ICON} does not exist")
+    endif()
+    if(LAUNCHER_HOST_SETICON)
+        set(tool ${LAUNCHER_HOST_SETICON})
+    else()
+        set(hostTree ${CMAKE_BINARY_DIR}/host-tools)
+        set(tool ${hostTree}/seticon/seticon)
+        if(NOT TARGET host_seticon)
+            include(ExternalProject)
+            ExternalProject_Add(host_seticon
+                SOURCE_DIR ${PROJECT_SOURCE_DIR}
+                BINARY_DIR ${hostTree}
+                CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=${LAUNCHER_PYTHON}
+                BUILD_COMMAND ${CMAKE_COMMAND} --build ${hostTree} --target seticon
+                BUILD_ALWAYS TRUE
+                BUILD_BYPRODUCTS ${tool}
+                INSTALL_COMMAND "")
+        endif()
+        add_dependencies(${target} host_seticon)
+    endif()
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${LAUNCHER_ICON} ${tool})
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${tool} $<TARGET_FILE:${target}> ${LAUNCHER_ICON} $<TARGET_FILE:${target}>
+        VERBATIM)
 endfunction()
 
 # GoogleTest from Debian's sources for Windows test programs, which run under
@@ -142,5 +185,5 @@ add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${CMAKE_BINARY_DIR}/tests/w
 # The floors the benchmarks measure the exe against, built the same way.
 add_subdirectory(${PROJECT_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
 
-# launcher.exe and bootcheck.exe signed when a certificate is given.
+# launcher.exe, bootcheck.exe and seticon.exe signed when a certificate is given.
 include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)

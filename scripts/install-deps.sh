@@ -3,10 +3,10 @@
 # launcher and run the demo) or "test" (everything the test suites need).
 set -euo pipefail
 
-# The native build tree holds the tests and benchmarks too, so configuring it
+# The native build tree holds the tests, the benchmarks and seticon (stb) too, so configuring it
 # needs their libraries even for the demo.
 demo_packages=(cmake make g++ libboost1.81-dev libboost-filesystem1.81-dev openjdk-17-jdk-headless
-    googletest libgtest-dev libbenchmark-dev python3 valgrind)
+    googletest libgtest-dev libbenchmark-dev python3 valgrind libstb-dev)
 # The desktop test draws on Xvfb and reads the screen back by OCR; the
 # release packs with zip and signs with osslsigncode.
 test_packages=("${demo_packages[@]}" python3-pefile

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds what a user downloads and packs it into OUT (default build/release/):
-#   launcher-VERSION-win32.zip            launcher.exe (32-bit), bootcheck.exe
-#   launcher-VERSION-linux-x86_64.tar.gz  launcher, bootcheck
+#   launcher-VERSION-win32.zip            launcher.exe (32-bit), bootcheck.exe, seticon.exe
+#   launcher-VERSION-linux-x86_64.tar.gz  launcher, bootcheck, seticon
 # each with the sample app folder MyApp/, README.txt and SHA256SUMS, under one
 # top folder. Two runs from the same commit give byte-identical archives: file
 # times are the commit's time (or SOURCE_DATE_EPOCH), owners 0, order by name.
@@ -10,7 +10,9 @@
 #   --build-root  where the build trees go (default build/: build/win32 and
 #                 build/linux-release)
 # LAUNCHER_SIGN_CERT, LAUNCHER_SIGN_KEY and LAUNCHER_SIGN_TIMESTAMP_URL in the
-# environment sign the two Windows exes before they are packed (docs/windows.md).
+# environment sign the Windows exes before they are packed (docs/windows.md).
+# LAUNCHER_ICON=app.png (PNG or ICO) puts that icon on launcher.exe before it
+# is signed.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,6 +25,12 @@ while [ $# -gt 0 ]; do
         *) echo "usage: $0 [--build-root DIR] [--out DIR]" >&2; exit 2 ;;
     esac
 done
+
+icon=()
+if [ -n "${LAUNCHER_ICON:-}" ]; then
+    [ -f "$LAUNCHER_ICON" ] || { echo "LAUNCHER_ICON: $LAUNCHER_ICON is not a file" >&2; exit 2; }
+    icon=("-DLAUNCHER_ICON=$(realpath "$LAUNCHER_ICON")")
+fi
 
 cd "$root"  # cmake finds the presets here
 export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}"
@@ -37,15 +45,16 @@ if [ -n "${LAUNCHER_SIGN_CERT:-}" ] || [ -n "${LAUNCHER_SIGN_KEY:-}" ]; then
     signing=("-DLAUNCHER_SIGN_CERT=${LAUNCHER_SIGN_CERT:-}" "-DLAUNCHER_SIGN_KEY=${LAUNCHER_SIGN_KEY:-}"
              "-DLAUNCHER_SIGN_TIMESTAMP_URL=${LAUNCHER_SIGN_TIMESTAMP_URL:-}")
 fi
-echo "Building the Windows exes in $win32"
-cmake --preset win32 -B "$win32" "${signing[@]}" >/dev/null
-cmake --build "$win32" --target shipped_exes -j 2 >/dev/null
-
-# Release flags, and no build folder inside the binaries.
+# Release flags, and no build folder inside the binaries. First, as the Linux
+# seticon also sets a vendor's icon on the Windows launcher.
 echo "Building the Linux binaries in $linux"
 cmake --preset native -B "$linux" -DCMAKE_BUILD_TYPE=Release \
     "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$root=. -ffile-prefix-map=$linux=." >/dev/null
-cmake --build "$linux" --target launcher bootcheck -j 2 >/dev/null
+cmake --build "$linux" --target launcher bootcheck seticon -j 2 >/dev/null
+
+echo "Building the Windows exes in $win32"
+cmake --preset win32 -B "$win32" "${signing[@]}" "${icon[@]}" "-DLAUNCHER_HOST_SETICON=$linux/seticon/seticon" >/dev/null
+cmake --build "$win32" --target shipped_exes -j 2 >/dev/null
 
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win32/CMakeCache.txt")"
 [ -n "$version" ] || { echo "no project version in $win32/CMakeCache.txt" >&2; exit 1; }
@@ -82,7 +91,7 @@ seal() {
 }
 
 winTop="launcher-$version-win32"
-stage "$winTop" windows "$win32/launcher.exe" "$win32/bootcheck.exe"
+stage "$winTop" windows "$win32/launcher.exe" "$win32/bootcheck.exe" "$win32/seticon.exe"
 # Notepad before Windows 10 shows a file without CR as one line.
 sed -i 's/$/\r/' "$staging/$winTop/README.txt"
 seal "$winTop"
@@ -92,7 +101,8 @@ rm -f "$out/$winTop.zip"
 linuxTop="launcher-$version-linux-x86_64"
 strip --strip-all -o "$staging/launcher" "$linux/launcher"
 strip --strip-all -o "$staging/bootcheck" "$linux/bootcheck/bootcheck"
-stage "$linuxTop" linux "$staging/launcher" "$staging/bootcheck"
+strip --strip-all -o "$staging/seticon" "$linux/seticon/seticon"
+stage "$linuxTop" linux "$staging/launcher" "$staging/bootcheck" "$staging/seticon"
 seal "$linuxTop"
 tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner --format=gnu \
     -C "$staging" -cf - "$linuxTop" | gzip -n -9 >"$out/$linuxTop.tar.gz"

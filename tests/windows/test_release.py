@@ -24,10 +24,10 @@ OPTIONS = None
 ARCHIVES = {}  # kind: (first run's path, second run's path)
 
 SAMPLE = ["MyApp/config/boot.xml", "MyApp/updater/config/boot.xml"]
-WIN32_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck.exe", "launcher.exe"])
-LINUX_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck", "launcher"])
+WIN32_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck.exe", "launcher.exe", "seticon.exe"])
+LINUX_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck", "launcher", "seticon"])
 LINUX_DIRS = ["", "MyApp", "MyApp/config", "MyApp/updater", "MyApp/updater/config"]
-EXECUTABLES = {"launcher.exe", "bootcheck.exe", "launcher", "bootcheck"}
+EXECUTABLES = {"launcher.exe", "bootcheck.exe", "seticon.exe", "launcher", "bootcheck", "seticon"}
 
 ELF_X86_64 = (b"\x7fELF\x02\x01", 62)  # 64-bit little-endian, EM_X86_64
 
@@ -96,10 +96,11 @@ class Win32Zip(unittest.TestCase):
     def test_exes_hold_their_pe_properties(self):
         files = self.read()
         with tempfile.TemporaryDirectory() as scratch:
-            for name in ("launcher.exe", "bootcheck.exe"):
+            for name in ("launcher.exe", "bootcheck.exe", "seticon.exe"):
                 with open(os.path.join(scratch, name), "wb") as f:
                     f.write(files[name])
-            for checker, exe in (("check_pe.py", "launcher.exe"), ("check_console_pe.py", "bootcheck.exe")):
+            for checker, exe in (("check_pe.py", "launcher.exe"), ("check_console_pe.py", "bootcheck.exe"),
+                                 ("check_console_pe.py", "seticon.exe")):
                 with self.subTest(exe=exe):
                     result = subprocess.run([sys.executable, os.path.join(HERE, checker),
                                              "i386=" + os.path.join(scratch, exe)], capture_output=True, text=True)
@@ -158,7 +159,7 @@ class LinuxTarball(unittest.TestCase):
 
     def test_binaries_are_stripped_x86_64_programs(self):
         _, files = self.members()
-        for name in ("launcher", "bootcheck"):
+        for name in ("launcher", "bootcheck", "seticon"):
             with self.subTest(binary=name):
                 data = files[name]
                 self.assertEqual((data[:6], int.from_bytes(data[18:20], "little")), ELF_X86_64)
@@ -169,6 +170,23 @@ class LinuxTarball(unittest.TestCase):
                                               text=True, check=True).stdout
                 self.assertNotIn(".symtab", sections)
                 self.assertNotIn(".debug_info", sections)
+
+    def test_seticon_puts_an_icon_on_the_zips_launcher(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            with tarfile.open(self.path, "r:gz") as archive:
+                archive.extractall(scratch)
+            with zipfile.ZipFile(ARCHIVES["win32"][0]) as archive:
+                archive.extract("launcher-%s-win32/launcher.exe" % OPTIONS.version, scratch)
+            icon, output = os.path.join(scratch, "app.png"), os.path.join(scratch, "MyApp.exe")
+            subprocess.run(["convert", "-size", "300x300", "gradient:gold-navy", "PNG24:" + icon], check=True)
+            result = subprocess.run([os.path.join(scratch, self.top, "seticon"),
+                                     os.path.join(scratch, "launcher-%s-win32" % OPTIONS.version, "launcher.exe"),
+                                     icon, output], capture_output=True, text=True)
+            self.assertEqual((result.returncode, result.stdout), (0, "MyApp.exe: icon set from app.png (300x300, "
+                             "scaled to 128x128); sign MyApp.exe now if you sign\n"), result.stderr)
+            result = subprocess.run([sys.executable, os.path.join(HERE, "check_pe.py"), "i386=" + output],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_bootcheck_reads_the_sample_as_taught(self):
         # The sample holds boot files only: bootcheck reads both without a

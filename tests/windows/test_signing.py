@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """The signing hook: a build tree configured with a throwaway self-signed
-certificate (made here with openssl) signs launcher.exe and bootcheck.exe;
-osslsigncode verifies the signatures, the PE checks still hold, and with the
-signature taken off each exe is the unsigned one of the tree under test.
+certificate (made here with openssl) and a vendor's icon (LAUNCHER_ICON)
+signs launcher.exe, bootcheck.exe and seticon.exe; osslsigncode verifies the
+signatures, the PE checks still hold, and with the signature taken off each
+exe is the unsigned one of the tree under test, the launcher with the icon
+that seticon puts on it.
 
-Usage: test_signing.py --root SOURCE_DIR --launcher EXE --bootcheck EXE --tree-signed 0|1 --work-dir DIR
+Usage: test_signing.py --root SOURCE_DIR --launcher EXE --bootcheck EXE --seticon EXE --tree-signed 0|1
+       --work-dir DIR
 """
 
 import argparse
@@ -24,7 +27,8 @@ SIGNING_EPOCH = "1700000000"
 SIGNING_TIME = "Signing time: Nov 14 22:13:20 2023 GMT"
 IMAGE_DIRECTORY_ENTRY_SECURITY = 4
 
-EXES = [("launcher.exe", "check_pe.py"), ("bootcheck.exe", "check_console_pe.py")]
+EXES = [("launcher.exe", "check_pe.py"), ("bootcheck.exe", "check_console_pe.py"),
+        ("seticon.exe", "check_console_pe.py")]
 
 
 def run(args, **kwargs):
@@ -72,13 +76,19 @@ class SignedBuild(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_only_the_signature_was_added(self):
-        for (exe, _), unsigned in zip(EXES, (OPTIONS.launcher, OPTIONS.bootcheck)):
+        for (exe, _), unsigned in zip(EXES, (OPTIONS.launcher, OPTIONS.bootcheck, OPTIONS.seticon)):
             with self.subTest(exe=exe):
                 if OPTIONS.tree_signed:
                     unsigned = withoutSignature(unsigned, os.path.join(OPTIONS.work_dir, "reference-" + exe))
                 else:
                     # Without the options nothing changes: no certificate table.
                     self.assertEqual(certificateTableSize(unsigned), 0)
+                if exe == "launcher.exe":
+                    # The icon went on before the signature.
+                    withIcon = os.path.join(OPTIONS.work_dir, "icon-" + exe)
+                    result = run([os.path.join(BUILD, "host-tools", "seticon", "seticon"), unsigned, ICON, withIcon])
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    unsigned = withIcon
                 stripped = withoutSignature(os.path.join(BUILD, exe), os.path.join(OPTIONS.work_dir, "stripped-" + exe))
                 self.assertEqual(digest(stripped), digest(unsigned))
 
@@ -118,11 +128,12 @@ class Misconfigured(unittest.TestCase):
 
 
 def main():
-    global OPTIONS, BUILD, CERT, KEY
+    global OPTIONS, BUILD, CERT, KEY, ICON
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--bootcheck", required=True)
+    parser.add_argument("--seticon", required=True)
     parser.add_argument("--tree-signed", type=int, choices=(0, 1), required=True)
     parser.add_argument("--work-dir", required=True)
     OPTIONS, rest = parser.parse_known_args()
@@ -134,8 +145,11 @@ def main():
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", SUBJECT, "-keyout", KEY, "-out", CERT], check=True, capture_output=True)
 
+    ICON = os.path.join(OPTIONS.work_dir, "vendor icon.png")
+    subprocess.run(["convert", "-size", "64x64", "gradient:teal-navy", "PNG24:" + ICON], check=True)
+
     BUILD = os.path.join(OPTIONS.work_dir, "build")
-    result = configure(BUILD, "-DLAUNCHER_SIGN_CERT=" + CERT, "-DLAUNCHER_SIGN_KEY=" + KEY)
+    result = configure(BUILD, "-DLAUNCHER_SIGN_CERT=" + CERT, "-DLAUNCHER_SIGN_KEY=" + KEY, "-DLAUNCHER_ICON=" + ICON)
     if result.returncode != 0:
         sys.exit("configure failed:\n" + result.stdout + result.stderr)
     build = run(["cmake", "--build", BUILD, "--target", "shipped_exes", "-j", "2"],

@@ -1,0 +1,241 @@
+#include "pe_icon.hpp"
+
+#include <cstdio>
+
+namespace {
+
+const uint32_t RT_ICON_ID = 3;
+const uint32_t RT_GROUP_ICON_ID = 14;
+const size_t DIRECTORY_RESOURCE = 2;
+const size_t DIRECTORY_SECURITY = 4;
+
+bool fits(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
+    return offset <= bytes.size() && length <= bytes.size() - offset;
+}
+
+uint32_t u16(const std::vector<uint8_t>& bytes, size_t offset) {
+    return bytes[offset] | bytes[offset + 1] << 8;
+}
+
+uint32_t u32(const std::vector<uint8_t>& bytes, size_t offset) {
+    return u16(bytes, offset) | u16(bytes, offset + 2) << 16;
+}
+
+struct Section {
+    uint32_t virtualAddress;
+    uint32_t virtualSize;
+    uint32_t rawSize;
+    uint32_t rawOffset;
+};
+
+// File offset of length bytes at rva, or 0 when they are not all in the file.
+size_t fileOffset(const std::vector<uint8_t>& exe, const std::vector<Section>& sections, uint32_t rva,
+                  size_t length) {
+    for (const Section& section : sections) {
+        if (rva >= section.virtualAddress && rva - section.virtualAddress < section.rawSize) {
+            size_t inSection = rva - section.virtualAddress;
+            if (length > section.rawSize - inSection) {
+                return 0;
+            }
+            size_t offset = static_cast<size_t>(section.rawOffset) + inSection;
+            return fits(exe, offset, length) ? offset : 0;
+        }
+    }
+    return 0;
+}
+
+std::string typeName(uint32_t id) {
+    switch (id) {
+    case 1: return "cursor";
+    case 2: return "bitmap";
+    case 3: return "icon";
+    case 4: return "menu";
+    case 5: return "dialog";
+    case 6: return "string table";
+    case 9: return "accelerators";
+    case 10: return "raw data";
+    case 12: return "cursor group";
+    case 14: return "icon group";
+    case 16: return "version";
+    case 24: return "manifest";
+    default: return "type " + std::to_string(id);
+    }
+}
+
+// A resource directory's entries: (id, offset of what it points to, whether
+// that is a directory). Named entries are listed with id ~0u.
+struct Entry {
+    uint32_t id;
+    uint32_t target;
+    bool directory;
+};
+
+bool readDirectory(const std::vector<uint8_t>& exe, size_t base, size_t size, uint32_t offset,
+                   std::vector<Entry>& entries) {
+    if (offset > size || size - offset < 16) {
+        return false;
+    }
+    size_t at = base + offset;
+    size_t count = u16(exe, at + 12) + u16(exe, at + 14);
+    if ((size - offset - 16) / 8 < count) {
+        return false;
+    }
+    entries.clear();
+    for (size_t i = 0; i < count; ++i) {
+        size_t entry = at + 16 + 8 * i;
+        uint32_t name = u32(exe, entry);
+        uint32_t target = u32(exe, entry + 4);
+        entries.push_back({name & 0x80000000u ? ~0u : name, target & 0x7fffffffu, (target & 0x80000000u) != 0});
+    }
+    return true;
+}
+
+std::string entryList(const std::vector<Entry>& entries, bool types) {
+    std::string text;
+    for (const Entry& entry : entries) {
+        text += text.empty() ? "" : ", ";
+        text += entry.id == ~0u ? "a named one" : types ? typeName(entry.id) : std::to_string(entry.id);
+    }
+    return text.empty() ? "none" : text;
+}
+
+// Follows a type's directory down to its single name and single language.
+// Returns "" and the data entry's offset, or what was found instead.
+std::string singleResource(const std::vector<uint8_t>& exe, size_t base, size_t size, const Entry& type,
+                           uint32_t& name, uint32_t& dataEntry) {
+    std::vector<Entry> names, languages;
+    if (!type.directory || !readDirectory(exe, base, size, type.target, names)) {
+        return "a damaged resource directory";
+    }
+    if (names.size() != 1 || names[0].id == ~0u) {
+        return std::to_string(names.size()) + " " + typeName(type.id) + " resources (" + entryList(names, false) +
+               ")";
+    }
+    name = names[0].id;
+    if (!names[0].directory || !readDirectory(exe, base, size, names[0].target, languages)) {
+        return "a damaged resource directory";
+    }
+    if (languages.size() != 1 || languages[0].directory || languages[0].target > size ||
+        size - languages[0].target < 16) {
+        return typeName(type.id) + " " + std::to_string(name) + " in " + std::to_string(languages.size()) +
+               " languages";
+    }
+    dataEntry = languages[0].target;
+    return "";
+}
+
+}  // namespace
+
+std::string findLauncherSlots(const std::vector<uint8_t>& exe, const std::string& name, LauncherSlots& slots) {
+    const std::string notLauncher = name + " is not a launcher exe: ";
+    const std::string useLauncher = "; give the launcher.exe of the release (or a copy seticon made of it)";
+    if (!fits(exe, 0, 64) || exe[0] != 'M' || exe[1] != 'Z') {
+        return notLauncher + "it is not a Windows program (no MZ header)" + useLauncher;
+    }
+    size_t pe = u32(exe, 0x3c);
+    if (!fits(exe, pe, 24) || u32(exe, pe) != 0x00004550u) {
+        return notLauncher + "it is a DOS program without a PE header" + useLauncher;
+    }
+    size_t sectionCount = u16(exe, pe + 6);
+    size_t optionalSize = u16(exe, pe + 20);
+    size_t optional = pe + 24;
+    if (!fits(exe, optional, optionalSize) || optionalSize < 2) {
+        return notLauncher + "its PE header is cut short" + useLauncher;
+    }
+    uint32_t magic = u16(exe, optional);
+    size_t directories = magic == 0x10b ? 96 : magic == 0x20b ? 112 : 0;
+    if (directories == 0 || optionalSize < directories) {
+        return notLauncher + "its PE optional header is of an unknown kind" + useLauncher;
+    }
+    size_t directoryCount = u32(exe, optional + directories - 4);
+    if (directoryCount > (optionalSize - directories) / 8) {
+        return notLauncher + "its PE optional header is cut short" + useLauncher;
+    }
+    if (directoryCount > DIRECTORY_SECURITY && u32(exe, optional + directories + 8 * DIRECTORY_SECURITY + 4) != 0) {
+        return name + " is signed (it has a certificate table), and a new icon would break the signature; "
+                      "run seticon on the unsigned exe and sign its output afterwards";
+    }
+    std::vector<Section> sections;
+    size_t sectionTable = optional + optionalSize;
+    if (sectionCount > 96 || !fits(exe, sectionTable, 40 * sectionCount)) {
+        return notLauncher + "its section table is damaged" + useLauncher;
+    }
+    for (size_t i = 0; i < sectionCount; ++i) {
+        size_t at = sectionTable + 40 * i;
+        sections.push_back({u32(exe, at + 12), u32(exe, at + 8), u32(exe, at + 16), u32(exe, at + 20)});
+    }
+    uint32_t resourceRva = directoryCount > DIRECTORY_RESOURCE ? u32(exe, optional + directories + 16) : 0;
+    uint32_t resourceSize = directoryCount > DIRECTORY_RESOURCE ? u32(exe, optional + directories + 20) : 0;
+    if (resourceRva == 0 || resourceSize == 0) {
+        return notLauncher + "it has no resources" + useLauncher;
+    }
+    size_t base = fileOffset(exe, sections, resourceRva, resourceSize);
+    if (base == 0) {
+        return notLauncher + "its resource section lies outside the file" + useLauncher;
+    }
+
+    std::vector<Entry> types;
+    if (!readDirectory(exe, base, resourceSize, 0, types)) {
+        return notLauncher + "its resource directory is damaged" + useLauncher;
+    }
+    if (types.size() != 2 || types[0].id != RT_ICON_ID || types[1].id != RT_GROUP_ICON_ID) {
+        return notLauncher + "its resources are " + entryList(types, true) +
+               " instead of only an icon group and its icon" + useLauncher;
+    }
+    uint32_t iconName = 0, iconData = 0, groupName = 0, groupData = 0;
+    std::string problem = singleResource(exe, base, resourceSize, types[1], groupName, groupData);
+    if (problem.empty() && groupName != 1) {
+        problem = "icon group " + std::to_string(groupName) + " instead of icon group 1";
+    }
+    if (problem.empty()) {
+        problem = singleResource(exe, base, resourceSize, types[0], iconName, iconData);
+    }
+    if (!problem.empty()) {
+        return notLauncher + "it has " + problem + useLauncher;
+    }
+
+    size_t groupAt = fileOffset(exe, sections, u32(exe, base + groupData), u32(exe, base + groupData + 4));
+    size_t groupSize = u32(exe, base + groupData + 4);
+    if (groupAt == 0 || groupSize < 6) {
+        return notLauncher + "its icon group lies outside the file" + useLauncher;
+    }
+    size_t imageCount = u16(exe, groupAt + 4);
+    if (groupSize != 6 + 14 || u16(exe, groupAt) != 0 || u16(exe, groupAt + 2) != 1 || imageCount != 1) {
+        return notLauncher + "its icon group holds " + std::to_string(imageCount) +
+               " images instead of one 128x128 image" + useLauncher;
+    }
+    size_t groupEntry = groupAt + 6;
+    uint32_t width = exe[groupEntry] == 0 ? 256 : exe[groupEntry];
+    uint32_t height = exe[groupEntry + 1] == 0 ? 256 : exe[groupEntry + 1];
+    uint32_t bits = u16(exe, groupEntry + 6);
+    if (width != ICON_SIDE || height != ICON_SIDE || bits != 24 || u32(exe, groupEntry + 8) != ICON_IMAGE_SIZE ||
+        u16(exe, groupEntry + 12) != iconName) {
+        char found[96];
+        std::snprintf(found, sizeof found, "its icon is %ux%u at %u bits instead of 128x128 at 24 bits", width,
+                      height, bits);
+        return notLauncher + found + useLauncher;
+    }
+
+    size_t imageSize = u32(exe, base + iconData + 4);
+    size_t imageAt = fileOffset(exe, sections, u32(exe, base + iconData), ICON_IMAGE_SIZE);
+    if (imageSize != ICON_IMAGE_SIZE || imageAt == 0 || u32(exe, imageAt) != ICON_HEADER_SIZE ||
+        u32(exe, imageAt + 4) != ICON_SIDE || u32(exe, imageAt + 8) != 2 * ICON_SIDE || u16(exe, imageAt + 12) != 1 ||
+        u16(exe, imageAt + 14) != 24 || u32(exe, imageAt + 16) != 0) {
+        return notLauncher + "its icon image is not a 51,240-byte 128x128 24-bit bitmap" + useLauncher;
+    }
+    slots.iconOffset = imageAt;
+    slots.checksumOffset = optional + 64;
+    return "";
+}
+
+uint32_t peChecksum(const std::vector<uint8_t>& exe, size_t checksumOffset) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < exe.size(); i += 2) {
+        uint32_t low = i - checksumOffset < 4 ? 0 : exe[i];
+        uint32_t high = i + 1 >= exe.size() || i + 1 - checksumOffset < 4 ? 0 : exe[i + 1];
+        sum += low | high << 8;
+        sum = (sum & 0xffff) + (sum >> 16);
+    }
+    sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<uint32_t>(sum + exe.size());
+}
