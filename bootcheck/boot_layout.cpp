@@ -36,6 +36,27 @@ static void findMismatch(const std::vector<char>& original, BootLayout& layout) 
     }
 }
 
+// The value attributes of the items under the first top-level <boot>, in
+// order, as the file writes them.
+static std::vector<std::string> rawValues(const std::vector<char>& original) {
+    std::vector<std::string> values;
+    std::vector<char> buffer = original;
+    rapidxml::xml_document<char> doc;
+    try {
+        doc.parse<readerFlags | rapidxml::parse_no_entity_translation>(buffer.data());
+    } catch (const rapidxml::parse_error&) {
+        return values;
+    }
+    rapidxml::xml_node<char>* boot = doc.first_node("boot");
+    for (rapidxml::xml_node<char>* node = boot ? boot->first_node() : NULL; node; node = node->next_sibling()) {
+        if (node->type() == rapidxml::node_element && std::string(node->name(), node->name_size()) == "item") {
+            rapidxml::xml_attribute<char>* value = node->first_attribute("value");
+            values.push_back(value ? std::string(value->value(), value->value_size()) : std::string());
+        }
+    }
+    return values;
+}
+
 BootLayout readBootLayout(const std::string& fileName) {
     BootLayout layout{false, {}, 0, {}, 0, ""};
     // Only called on a file the launcher's reader accepted, so this read and
@@ -74,7 +95,7 @@ BootLayout readBootLayout(const std::string& fileName) {
             if (node->type() != rapidxml::node_element || std::string(node->name(), node->name_size()) != "item") {
                 continue;
             }
-            BootItem item{lineAt(original, buffer, node->name()), false, 0, "", false, 0, ""};
+            BootItem item{lineAt(original, buffer, node->name()), false, 0, "", false, 0, "", ""};
             // The tree keeps the first of two attributes with the same name.
             if (rapidxml::xml_attribute<char>* key = node->first_attribute("key")) {
                 item.hasKey = true;
@@ -88,6 +109,10 @@ BootLayout readBootLayout(const std::string& fileName) {
             }
             layout.items.push_back(item);
         }
+    }
+    std::vector<std::string> raw = rawValues(original);
+    for (size_t i = 0; i < layout.items.size() && i < raw.size(); ++i) {
+        layout.items[i].rawValue = raw[i];
     }
     findMismatch(original, layout);
     return layout;
