@@ -617,7 +617,7 @@ static void checkJava(BootFileReport& report, const std::string& value, const st
                        "and shows a box with this file's path; name the java program itself");
     }
     if ((state == programFound || state == programNotExecutable) && peSubsystem(file) == consoleSubsystem) {
-        std::string javaw = programFileName(std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "javaw");
+        std::string javaw = std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "javaw.exe";
         addFinding(report, line, "BC217",
                    "the java program " + inQuotes(file) + " is a console program, so Windows opens a console " +
                        "window beside the app for as long as it runs; for an app with windows of its own write " +
