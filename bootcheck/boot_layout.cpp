@@ -36,25 +36,17 @@ static void findMismatch(const std::vector<char>& original, BootLayout& layout) 
     }
 }
 
-// The value attributes of the items under the first top-level <boot>, in
-// order, as the file writes them.
-static std::vector<std::string> rawValues(const std::vector<char>& original) {
-    std::vector<std::string> values;
-    std::vector<char> buffer = original;
-    rapidxml::xml_document<char> doc;
-    try {
-        doc.parse<readerFlags | rapidxml::parse_no_entity_translation>(buffer.data());
-    } catch (const rapidxml::parse_error&) {
-        return values;
+// An attribute's text as the file writes it, entity references undecoded:
+// parsing decodes in place, so it starts where the decoded value starts and
+// runs to the quote that opened it.
+static std::string rawText(const std::vector<char>& original, const std::vector<char>& parsed, const char* value) {
+    std::ptrdiff_t offset = value - parsed.data();
+    if (offset < 1 || offset >= static_cast<std::ptrdiff_t>(original.size())) {
+        return std::string();
     }
-    rapidxml::xml_node<char>* boot = doc.first_node("boot");
-    for (rapidxml::xml_node<char>* node = boot ? boot->first_node() : NULL; node; node = node->next_sibling()) {
-        if (node->type() == rapidxml::node_element && std::string(node->name(), node->name_size()) == "item") {
-            rapidxml::xml_attribute<char>* value = node->first_attribute("value");
-            values.push_back(value ? std::string(value->value(), value->value_size()) : std::string());
-        }
-    }
-    return values;
+    char quote = original[offset - 1];
+    std::vector<char>::const_iterator end = std::find(original.begin() + offset, original.end(), quote);
+    return std::string(original.begin() + offset, end);
 }
 
 BootLayout readBootLayout(const std::string& fileName) {
@@ -106,13 +98,10 @@ BootLayout readBootLayout(const std::string& fileName) {
                 item.hasValue = true;
                 item.valueLine = lineAt(original, buffer, value->name());
                 item.value.assign(value->value(), value->value_size());
+                item.rawValue = rawText(original, buffer, value->value());
             }
             layout.items.push_back(item);
         }
-    }
-    std::vector<std::string> raw = rawValues(original);
-    for (size_t i = 0; i < layout.items.size() && i < raw.size(); ++i) {
-        layout.items[i].rawValue = raw[i];
     }
     findMismatch(original, layout);
     return layout;
