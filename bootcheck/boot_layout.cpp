@@ -36,6 +36,19 @@ static void findMismatch(const std::vector<char>& original, BootLayout& layout) 
     }
 }
 
+// An attribute's text as the file writes it, entity references undecoded:
+// parsing decodes in place, so it starts where the decoded value starts and
+// runs to the quote that opened it.
+static std::string rawText(const std::vector<char>& original, const std::vector<char>& parsed, const char* value) {
+    std::ptrdiff_t offset = value - parsed.data();
+    if (offset < 1 || offset >= static_cast<std::ptrdiff_t>(original.size())) {
+        return std::string();
+    }
+    char quote = original[offset - 1];
+    std::vector<char>::const_iterator end = std::find(original.begin() + offset, original.end(), quote);
+    return std::string(original.begin() + offset, end);
+}
+
 BootLayout readBootLayout(const std::string& fileName) {
     BootLayout layout{false, {}, 0, {}, 0, ""};
     // Only called on a file the launcher's reader accepted, so this read and
@@ -74,7 +87,7 @@ BootLayout readBootLayout(const std::string& fileName) {
             if (node->type() != rapidxml::node_element || std::string(node->name(), node->name_size()) != "item") {
                 continue;
             }
-            BootItem item{lineAt(original, buffer, node->name()), false, 0, "", false, 0, ""};
+            BootItem item{lineAt(original, buffer, node->name()), false, 0, "", false, 0, "", ""};
             // The tree keeps the first of two attributes with the same name.
             if (rapidxml::xml_attribute<char>* key = node->first_attribute("key")) {
                 item.hasKey = true;
@@ -85,6 +98,7 @@ BootLayout readBootLayout(const std::string& fileName) {
                 item.hasValue = true;
                 item.valueLine = lineAt(original, buffer, value->name());
                 item.value.assign(value->value(), value->value_size());
+                item.rawValue = rawText(original, buffer, value->value());
             }
             layout.items.push_back(item);
         }

@@ -12,6 +12,7 @@ struct BootItem {
     bool hasValue;
     long valueLine;
     std::string value;
+    std::string rawValue;  // as written in the file, entity references undecoded
 };
 
 // A top-level element of the document.

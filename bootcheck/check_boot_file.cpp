@@ -1,10 +1,13 @@
 #include "check_boot_file.hpp"
 
 #include "boot_layout.hpp"
+#include "code_page.hpp"
 #include "program_file.hpp"
 #include "quiet_output.hpp"
+#include "report.hpp"
 #include "posix/command_line.hpp"
 
+#include "base.hpp"
 #include "base_win.hpp"
 #include "const.hpp"
 #include "java.hpp"
@@ -13,11 +16,17 @@
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <ios>
 #include <map>
 
 namespace fs = boost::filesystem;
+
+unsigned checkedCodePage = 0;
 
 static const std::vector<std::string> wantedKeys = {jop_java, jop_Xmn, jop_Xms, jop_Xmx,
                                                     jop_cp,   jop_args, jop_main};
@@ -167,7 +176,7 @@ static ProgramState probeProgram(const std::string& program, std::string& file) 
     return programMissing;
 }
 
-enum ReadingOutcome { readingDone, readingUnreadable, readingRefused, readingLookupFailed };
+enum ReadingOutcome { readingDone, readingUnreadable, readingRefused, readingLookupFailed, readingFolderQuote };
 
 struct LauncherReading {
     ReadingOutcome outcome;
@@ -196,16 +205,24 @@ static void readAsLauncher(const std::string& configPath, LauncherReading& readi
         reading.outcome = readingUnreadable;
         reading.message = e.what();
     } catch (const std::exception& e) {
-        reading.outcome = readingRefused;
+        reading.outcome = std::strcmp(e.what(), folderQuoteRefusal) == 0 ? readingFolderQuote : readingRefused;
         reading.message = e.what();
     }
 }
 
 static const char configurationErrorBox[] = "the launcher shows the configuration-error box and starts nothing";
 
+static const BootItem* lastItemWithKey(const BootLayout& layout, const std::string& key);
+
 static void reportReadingFailure(BootFileReport& report, const LauncherReading& reading, const BootLayout& layout) {
     bool lookup = reading.outcome == readingLookupFailed;
-    if (reading.outcome == readingUnreadable) {
+    if (reading.outcome == readingFolderQuote) {
+        const BootItem* java = lastItemWithKey(layout, jop_java);
+        addFinding(report, java != NULL ? java->valueLine : 0, "BC116",
+                   "the app folder " + inQuotes(appDir) + " holds a double quote, which no quoting of the java " +
+                       "path can carry, so " + configurationErrorBox + "; move the app to a folder without " +
+                       "\" in its name");
+    } else if (reading.outcome == readingUnreadable) {
         addFinding(report, 0, "BC101",
                    "cannot read the boot file (" + reading.message + "), so " + configurationErrorBox +
                        "; create it or make it readable");
@@ -325,12 +342,76 @@ static void checkValueText(BootFileReport& report, const std::string& key, const
         addFinding(report, line, "BC210",
                    label + " " + inQuotes(value) + " has leading or trailing blanks, which the launcher keeps; remove them");
     }
-    for (char c : value) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            addFinding(report, line, "BC211",
-                       label + " holds bytes outside ASCII; they reach Windows as raw bytes in the ANSI code page, " +
-                           "not as UTF-8; use ASCII names, or ${APP_DIR} for the app folder");
+    std::vector<std::string> characters;
+    bool utf8 = true;
+    for (size_t i = 0; i < value.size();) {
+        size_t length = static_cast<unsigned char>(value[i]) < 0x80 ? 1 : utf8Length(value, i);
+        if (length == 0) {
+            utf8 = false;
             break;
+        }
+        if (length > 1) {
+            characters.push_back(value.substr(i, length));
+        }
+        i += length;
+    }
+    if (!utf8) {
+        addFinding(report, line, "BC211",
+                   label + " holds bytes outside ASCII that are not UTF-8; the launcher passes them unchanged, " +
+                       "so Windows reads them in its ANSI code page and they mean something else on a Windows " +
+                       "with another one; save the boot file as UTF-8");
+        return;
+    }
+    if (checkedCodePage == 0) {
+        return;
+    }
+    std::string missing;
+    std::vector<std::string> named;
+    for (const std::string& character : characters) {
+        if (std::find(named.begin(), named.end(), character) != named.end() ||
+            codePageHolds(checkedCodePage, character)) {
+            continue;
+        }
+        named.push_back(character);
+        unsigned long codePoint = static_cast<unsigned char>(character[0]) & (0x7F >> character.size());
+        for (size_t k = 1; k < character.size(); ++k) {
+            codePoint = codePoint << 6 | (static_cast<unsigned char>(character[k]) & 0x3F);
+        }
+        char number[16];
+        std::snprintf(number, sizeof number, "U+%04lX", codePoint);
+        missing += (missing.empty() ? "" : ", ") + inQuotes(character) + " (" + number + ")";
+    }
+    if (!missing.empty()) {
+        addFinding(report, line, "BC215",
+                   label + " holds characters that code page " + std::to_string(checkedCodePage) +
+                       " cannot hold: " + missing + "; java reads its command line in that code page, so it " +
+                       "receives \"?\" in their place; use characters of that code page");
+    }
+}
+
+// &name; for a name other than the five the reader decodes reaches java as written.
+static void checkEntities(BootFileReport& report, const std::string& key, const std::string& rawValue, long line) {
+    static const char* const decoded[] = {"lt;", "gt;", "amp;", "quot;", "apos;"};
+    for (size_t amp = rawValue.find('&'); amp != std::string::npos; amp = rawValue.find('&', amp + 1)) {
+        size_t end = amp + 1;
+        while (end < rawValue.size() && (std::isalnum(static_cast<unsigned char>(rawValue[end])) ||
+                                          rawValue[end] == '_' || rawValue[end] == '-' || rawValue[end] == '.')) {
+            ++end;
+        }
+        if (end == amp + 1 || end >= rawValue.size() || rawValue[end] != ';') {
+            continue;
+        }
+        std::string name = rawValue.substr(amp + 1, end - amp);
+        bool known = false;
+        for (const char* entity : decoded) {
+            known = known || name == entity;
+        }
+        if (!known) {
+            std::string reference = rawValue.substr(amp, end - amp + 1);
+            addFinding(report, line, "BC216",
+                       "the " + key + " value holds " + inQuotes(reference) + ", an entity reference the reader " +
+                           "does not decode, so java receives it as written; write the character itself, or " +
+                           "&amp;" + reference.substr(1) + " to keep the text");
         }
     }
 }
@@ -430,15 +511,40 @@ static void checkClassPath(BootFileReport& report, const std::string& value, lon
     }
 }
 
+static const unsigned consoleSubsystem = 3;  // IMAGE_SUBSYSTEM_WINDOWS_CUI
+
+// The Subsystem field of a PE image's optional header (at the same offset in
+// PE32 and PE32+); 0 for a file that is no PE image.
+static unsigned peSubsystem(const std::string& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    unsigned char dos[64] = {};
+    if (!file.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') {
+        return 0;
+    }
+    unsigned long peOffset = dos[0x3C] | dos[0x3D] << 8 | dos[0x3E] << 16 | static_cast<unsigned long>(dos[0x3F]) << 24;
+    // Signature (4), file header (20), then the optional header's Subsystem at 68.
+    unsigned char header[4 + 20 + 70] = {};
+    if (!file.seekg(static_cast<std::streamoff>(peOffset)) || !file.read(reinterpret_cast<char*>(header), sizeof header) ||
+        std::memcmp(header, "PE\0\0", 4) != 0) {
+        return 0;
+    }
+    unsigned magic = header[24] | header[25] << 8;
+    if (magic != 0x10B && magic != 0x20B) {
+        return 0;
+    }
+    return header[24 + 68] | header[24 + 69] << 8;
+}
+
 static std::string javaSample() {
     return programFileName(std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "java");
 }
 
 // The java word as the launcher wrote it: the command line less what follows it.
 static std::string javaWordOf(const std::string& commandLine, const std::map<std::string, std::string>& values) {
-    std::string rest = " " + jop_Xmn + values.at(jop_Xmn) + " " + jop_Xms + values.at(jop_Xms) + " " + jop_Xmx +
-                       values.at(jop_Xmx) + " -cp " + values.at(jop_cp) + " " + values.at(jop_args) + " " +
-                       values.at(jop_main);
+    // The launcher converts each value before joining them.
+    std::string rest = " " + jop_Xmn + utf8ToAnsi(values.at(jop_Xmn)) + " " + jop_Xms + utf8ToAnsi(values.at(jop_Xms)) +
+                       " " + jop_Xmx + utf8ToAnsi(values.at(jop_Xmx)) + " -cp " + utf8ToAnsi(values.at(jop_cp)) + " " +
+                       utf8ToAnsi(values.at(jop_args)) + " " + utf8ToAnsi(values.at(jop_main));
     return endsWith(commandLine, rest) ? commandLine.substr(0, commandLine.size() - rest.size()) : std::string();
 }
 
@@ -446,9 +552,10 @@ static void checkJava(BootFileReport& report, const std::string& value, const st
     std::string program = report.arguments.empty() ? std::string() : report.arguments[0];
     std::string file;
     ProgramState state = probeProgram(program, file);
-    bool quotedByLauncher = value.find('"') == std::string::npos && javaWord.size() >= 2 &&
-                            javaWord.front() == '"' && javaWord.back() == '"';
-    std::string path = trimmed(quotedByLauncher ? javaWord.substr(1, javaWord.size() - 2) : javaWord);
+    // Quotes the value does not begin with are the launcher's: around the whole
+    // path, or around the part a leading placeholder starts.
+    bool quotedByLauncher = !javaWord.empty() && javaWord[0] == '"' && (value.empty() || value[0] != '"');
+    std::string path = trimmed(javaWord);
 
     if (!quotedByLauncher && path.find('"') == std::string::npos && path.find_first_of(" \t") != std::string::npos) {
         // The blank belongs to the path when a longer piece of the value names a program.
@@ -463,7 +570,14 @@ static void checkJava(BootFileReport& report, const std::string& value, const st
             std::string pieceFile;
             longerExists = longerExists || probeProgram(piece, pieceFile) == programFound;
         }
-        if (state != programFound || longerExists) {
+        if (state == programFound && longerExists) {
+            addFinding(report, line, "BC115",
+                       "the java value holds a blank and no quotes, and the launcher leaves it unquoted (it does not " +
+                           std::string("begin with ${APP_DIR} or ${PARENT_DIR}, and as written it names no file), ") +
+                           "so the system runs " + inQuotes(file) + ", another program (CWE-428), with the rest of " +
+                           "the value as its arguments; put the path in quotes without trailing blanks, such as " +
+                           "value=\"&quot;" + javaSample() + "&quot;\"");
+        } else if (state != programFound || longerExists) {
             addFinding(report, line, "BC207",
                        "the java value holds a blank and no quotes, so the program is " + inQuotes(program) +
                            " (a file planted at " + inQuotes(programFileName(program)) + " would run: CWE-428) " +
@@ -483,6 +597,11 @@ static void checkJava(BootFileReport& report, const std::string& value, const st
                    "the java value is empty, so the program is " + inQuotes(program) +
                        ", which the launcher cannot start: it shows a box with this file's path; write value=" +
                        inQuotes(sample));
+    } else if (state == programMissing && quotedByLauncher) {
+        addFinding(report, line, "BC114",
+                   "the java program " + inQuotes(file) + " does not exist; the launcher quotes its path, since " +
+                       "the app folder holds a blank, so no other program runs: it shows a box with this file's " +
+                       "path; write the path of java, such as value=" + inQuotes(sample));
     } else if (state == programMissing) {
         std::string where = hasFolderPart(program) ? "does not exist" : "is not found where the system searches (PATH)";
         addFinding(report, line, "BC110",
@@ -496,6 +615,14 @@ static void checkJava(BootFileReport& report, const std::string& value, const st
         addFinding(report, line, "BC112",
                    "the java program " + inQuotes(file) + " is not an executable file, so the launcher cannot start it " +
                        "and shows a box with this file's path; name the java program itself");
+    }
+    if ((state == programFound || state == programNotExecutable) && peSubsystem(file) == consoleSubsystem) {
+        std::string javaw = std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "javaw.exe";
+        addFinding(report, line, "BC217",
+                   "the java program " + inQuotes(file) + " is a console program, so Windows opens a console " +
+                       "window beside the app for as long as it runs; for an app with windows of its own write " +
+                       "javaw.exe, such as value=" + inQuotes(javaw) + " (java.exe suits a console app, or " +
+                       "seeing java's output)");
     }
 }
 
@@ -513,7 +640,8 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
 
     BootLayout layout{false, {}, 0, {}, 0, ""};
     // Only a file the reader parsed is parsed again: it is known to stay within the reader's limits.
-    if (reading.outcome == readingDone || reading.outcome == readingLookupFailed) {
+    if (reading.outcome == readingDone || reading.outcome == readingLookupFailed ||
+        reading.outcome == readingFolderQuote) {
         layout = readBootLayout(configPath);
     }
     if (reading.outcome != readingDone) {
@@ -534,6 +662,9 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
         const BootItem* item = lastItemWithKey(layout, key);
         lines[key] = item != NULL ? item->valueLine : layout.bootLine;
         checkValueText(report, key, reading.values[key], lines[key]);
+        if (item != NULL) {
+            checkEntities(report, key, item->rawValue, lines[key]);
+        }
     }
     checkJava(report, reading.values[jop_java], javaWordOf(commandLine, reading.values), lines[jop_java]);
     checkHeap(report, reading.values, lines);

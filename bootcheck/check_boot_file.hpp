@@ -4,6 +4,9 @@
 
 #include <string>
 
+// The code page whose missing characters are reported; 0: none.
+extern unsigned checkedCodePage;
+
 // Reads configPath through the launcher's own code, as a launcher in the
 // folder appDir (a global of the launcher's base) would, and reports what
 // the launcher will run and what is wrong. Starts nothing, writes nothing.

@@ -1,6 +1,7 @@
 // bootcheck: tells the person who writes a boot file what the launcher will
 // do with it and what is wrong, reading it through the launcher's own code.
 #include "check_boot_file.hpp"
+#include "code_page.hpp"
 #include "findings.hpp"
 #include "report.hpp"
 
@@ -15,7 +16,7 @@
 namespace fs = boost::filesystem;
 
 static const char usage[] =
-    "usage: bootcheck [--json] [APP_DIR]\n"
+    "usage: bootcheck [--json] [--codepage 932|1252] [APP_DIR]\n"
     "       bootcheck --help\n";
 
 static void printHelp() {
@@ -29,13 +30,18 @@ static void printHelp() {
                  "  PATH:LINE: error: TEXT [CODE]    or    PATH:LINE: warning: TEXT [CODE]\n"
                  "(\":LINE\" left out where no line applies), the command line the launcher\n"
                  "would run, and the arguments the program receives, one per line, split as\n"
-                 "the Windows C runtime splits them. Errors: the launcher would show a box or\n"
+                 "java.exe on Windows splits them. Errors: the launcher would show a box or\n"
                  "fail to start the program. Warnings: it starts, but probably not as meant.\n"
                  "Relative java paths are looked up from the current folder, as the launcher\n"
                  "does.\n"
                  "\n"
                  "  --json   print the same findings as one JSON document (bytes that are not\n"
                  "           UTF-8 appear as the characters U+0080..U+00FF of the same number)\n"
+                 "  --codepage 932|1252\n"
+                 "           check the values against that ANSI code page of the Windows that will\n"
+                 "           run the app (932 Japanese, 1252 Western); the launcher converts UTF-8\n"
+                 "           values to the ANSI code page, and java receives \"?\" for a character\n"
+                 "           it lacks. Default: the ANSI code page of this Windows; none elsewhere.\n"
                  "  --help   print this text\n"
                  "\n"
                  "Exit status: 0 no error found (warnings allowed), 1 at least one error,\n"
@@ -82,6 +88,7 @@ int main(int argc, char* argv[]) {
     bool json = false;
     std::vector<std::string> folders;
     bool optionsEnded = false;
+    checkedCodePage = ansiCodePage();
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (!optionsEnded && (argument == "--help" || argument == "-h")) {
@@ -89,6 +96,12 @@ int main(int argc, char* argv[]) {
             return 0;
         } else if (!optionsEnded && argument == "--json") {
             json = true;
+        } else if (!optionsEnded && argument == "--codepage") {
+            std::string codePage = i + 1 < argc ? argv[++i] : "";
+            if (codePage != "932" && codePage != "1252") {
+                return usageError("--codepage takes 932 or 1252");
+            }
+            checkedCodePage = static_cast<unsigned>(std::stoul(codePage));
         } else if (!optionsEnded && argument == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {

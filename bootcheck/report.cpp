@@ -38,8 +38,7 @@ void printText(std::ostream& out, const std::vector<BootFileReport>& reports) {
         << counted(countFindings(reports, false), "warning") << '\n';
 }
 
-// Length of the valid UTF-8 sequence at text[i], or 0.
-static size_t utf8Length(const std::string& text, size_t i) {
+size_t utf8Length(const std::string& text, size_t i) {
     unsigned char lead = static_cast<unsigned char>(text[i]);
     size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
     if (length == 0 || i + length > text.size()) {

@@ -19,9 +19,12 @@ static std::string programName(const char*& p) {
     return word;
 }
 
-// Any later word: backslashes are literal unless a run of them ends at a double
-// quote; then 2n backslashes give n and the quote toggles quoting, 2n+1 give n
-// and a literal quote. Inside quotes, two quotes in a row give one literal quote.
+// Any later word, split as java.exe's launcher splits it: backslashes are
+// literal unless a run of them ends at a double quote; then 2n backslashes give
+// n and the quote toggles quoting, 2n+1 give n and a literal quote. Inside
+// quotes, two quotes in a row give one literal quote. Where java.exe differs
+// from the C runtime: outside quotes, a quote right after such a literal quote
+// is literal too and starts quoting.
 static std::string argument(const char*& p) {
     std::string word;
     bool inQuotes = false;
@@ -40,6 +43,11 @@ static std::string argument(const char*& p) {
             if (backslashes % 2 == 1) {
                 word += '"';
                 ++p;
+                if (!inQuotes && *p == '"') {
+                    word += '"';
+                    inQuotes = true;
+                    ++p;
+                }
             }
         } else if (*p == '"') {
             if (inQuotes && p[1] == '"') {

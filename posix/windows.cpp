@@ -113,7 +113,7 @@ UINT GetACP(void) {
     return CP_UTF8;
 }
 
-int MultiByteToWideChar(UINT CodePage, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte,
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar) {
     if (lpMultiByteStr == NULL || cbMultiByte == 0 || cbMultiByte < -1) {
         return 0;
@@ -125,6 +125,11 @@ int MultiByteToWideChar(UINT CodePage, DWORD, LPCSTR lpMultiByteStr, int cbMulti
     for (size_t i = 0; i < n;) {
         size_t used;
         wchar_t c = decodeUtf8(p + i, n - i, used);
+        // A decoded U+FFFD takes three bytes; one byte means an invalid sequence.
+        if ((dwFlags & MB_ERR_INVALID_CHARS) && CodePage == CP_UTF8 && c == replacementCharacter &&
+            used == 1) {
+            return 0;
+        }
         if (CodePage == CP_ACP && c == replacementCharacter && used == 1) {
             c = static_cast<wchar_t>(firstEscapedByte - 0x80 + p[i]);
         }

@@ -37,6 +37,7 @@ typedef void* HINSTANCE;
 #define CP_UTF8 65001u
 #define WC_ERR_INVALID_CHARS 0x00000080u
 #define WC_NO_BEST_FIT_CHARS 0x00000400u
+#define MB_ERR_INVALID_CHARS 0x00000008u
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;

@@ -134,3 +134,29 @@ void widen(const std::string& src, std::wstring& dest) {
         p += n;
     }
 }
+
+std::string utf8ToAnsi(const std::string& value) {
+    bool ascii = true;
+    for (char c : value) {
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    }
+    if (ascii || GetACP() == CP_UTF8) {
+        return value;
+    }
+    // A file saved in an ANSI code page is not UTF-8: its bytes are already what Windows reads.
+    int cbValue = static_cast<int>(value.size());
+    int cchWide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, value.data(), cbValue, NULL, 0);
+    if (cchWide <= 0) {
+        return value;
+    }
+    std::vector<wchar_t> wide(cchWide);
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, value.data(), cbValue, wide.data(), cchWide);
+    // No best fit: a look-alike could name another file; the default character names none.
+    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), cchWide, NULL, 0, NULL, NULL);
+    if (size <= 0) {
+        return value;
+    }
+    std::vector<char> ansi(size);
+    size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), cchWide, ansi.data(), size, NULL, NULL);
+    return size > 0 ? std::string(ansi.data(), size) : value;
+}

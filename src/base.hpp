@@ -22,3 +22,8 @@ std::string ansiToUtf8(const std::string& ansi);
 // converted, dest gets the text converted up to that character.
 void narrow(const std::wstring& src, std::string& dest);
 void widen(const std::string& src, std::wstring& dest);
+
+// A boot-file value as Windows is to read it: valid UTF-8 holding bytes
+// outside ASCII in the ANSI code page, with its default character for what the
+// code page cannot hold (no best-fit look-alikes); anything else unchanged.
+std::string utf8ToAnsi(const std::string& value);

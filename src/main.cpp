@@ -12,9 +12,9 @@
 
 #include <conio.h>
 
-#include <boost/algorithm/string/replace.hpp>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <vector>
 
 std::string javaCommandLine;
@@ -31,33 +31,85 @@ static bool isExistingFile(const std::string& path) {
     return exists == TRUE;
 }
 
-std::string quoteJavaPath(const std::string& javaPath) {
-    if (javaPath.find('"') != std::string::npos ||
-        javaPath.find_first_of(" \t") == std::string::npos) {
-        return javaPath;
+const char folderQuoteRefusal[] = "the launcher's folder holds a double quote, so no quoting names the java program";
+
+static bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string replacePlaceholders(const std::string& javaValue, size_t& programEnd) {
+    std::string javaPath;
+    bool leadingFolder = false;
+    programEnd = std::string::npos;
+    for (size_t i = 0; i < javaValue.size();) {
+        const std::string* folder = NULL;
+        size_t tokenLength = 0;
+        if (javaValue.compare(i, sizeof REP_APP_DIR - 1, REP_APP_DIR) == 0) {
+            folder = &appDir;
+            tokenLength = sizeof REP_APP_DIR - 1;
+        } else if (javaValue.compare(i, sizeof REP_PARENT_DIR - 1, REP_PARENT_DIR) == 0) {
+            folder = &parentDir;
+            tokenLength = sizeof REP_PARENT_DIR - 1;
+        }
+        if (folder != NULL) {
+            // A quote in the folder would end or start quoting inside the path.
+            if (folder->find('"') != std::string::npos) {
+                throw std::runtime_error(folderQuoteRefusal);
+            }
+            leadingFolder = leadingFolder || i == 0;
+            javaPath += *folder;
+            i += tokenLength;
+            continue;
+        }
+        if (leadingFolder && programEnd == std::string::npos && isBlank(javaValue[i])) {
+            programEnd = javaPath.size();
+        }
+        javaPath += javaValue[i++];
     }
+    if (leadingFolder && programEnd == std::string::npos) {
+        programEnd = javaPath.size();
+    }
+    return javaPath;
+}
+
+std::string quoteJavaPath(const std::string& javaPath, size_t programEnd) {
+    bool hasBlank = javaPath.find_first_of(" \t") != std::string::npos;
+    if (javaPath.find('"') == std::string::npos && hasBlank) {
 #ifdef _WIN32
-    // CreateProcessA also tries the name with ".exe" appended.
-    bool names = isExistingFile(javaPath) || isExistingFile(javaPath + ".exe");
+        // CreateProcessA also tries the name with ".exe" appended.
+        bool names = isExistingFile(javaPath) || isExistingFile(javaPath + ".exe");
 #else
-    bool names = isExistingFile(javaPath);
+        bool names = isExistingFile(javaPath);
 #endif
-    return names ? '"' + javaPath + '"' : javaPath;
+        if (names) {
+            return '"' + javaPath + '"';
+        }
+    }
+    // Unquoted, a blank in the inserted folder would end the program name there
+    // and the system would run whatever that shorter name finds.
+    if (programEnd != std::string::npos && programEnd <= javaPath.size()) {
+        std::string program = javaPath.substr(0, programEnd);
+        if (program.find_first_of(" \t") != std::string::npos) {
+            return '"' + program + '"' + javaPath.substr(programEnd);
+        }
+    }
+    return javaPath;
 }
 
 void readBootXml(const std::string& configPath) {
     boost::property_tree::ptree pt = readConfigXml(configPath);
-    std::string javaPath = getXmlValue(pt, jop_java);
-    std::string Xmn = getXmlValue(pt, jop_Xmn);
-    std::string Xms = getXmlValue(pt, jop_Xms);
-    std::string Xmx = getXmlValue(pt, jop_Xmx);
-    std::string cp = getXmlValue(pt, jop_cp);
-    std::string args = getXmlValue(pt, jop_args);
-    std::string javaMainClass = getXmlValue(pt, jop_main);
+    std::string javaValue = utf8ToAnsi(getXmlValue(pt, jop_java));
+    std::string Xmn = utf8ToAnsi(getXmlValue(pt, jop_Xmn));
+    std::string Xms = utf8ToAnsi(getXmlValue(pt, jop_Xms));
+    std::string Xmx = utf8ToAnsi(getXmlValue(pt, jop_Xmx));
+    std::string cp = utf8ToAnsi(getXmlValue(pt, jop_cp));
+    std::string args = utf8ToAnsi(getXmlValue(pt, jop_args));
+    std::string javaMainClass = utf8ToAnsi(getXmlValue(pt, jop_main));
 
-    javaPath = boost::algorithm::replace_all_copy(javaPath, REP_APP_DIR, appDir);
-    javaPath = boost::algorithm::replace_all_copy(javaPath, REP_PARENT_DIR, parentDir);
-    javaPath = quoteJavaPath(javaPath);
+    // Converted before the folders go in: they are in the ANSI code page already.
+    size_t programEnd;
+    std::string javaPath = replacePlaceholders(javaValue, programEnd);
+    javaPath = quoteJavaPath(javaPath, programEnd);
 
     std::string javaOption = jop_Xmn + Xmn + " " + jop_Xms + Xms + " " + jop_Xmx + Xmx;
     std::string commandLine =

@@ -35,6 +35,19 @@ def boot_text(items=None, replace=None, before_end="", after_end="", end="</boot
 
 LONG_ARGS = "-Dfill=" + "x" * 33000
 
+
+def pe_header(subsystem):
+    """The start of a 32-bit PE image whose optional header names subsystem
+    (2: GUI, 3: console): as much as bootcheck reads."""
+    dos = b"MZ" + bytes(0x3A) + (64).to_bytes(4, "little")
+    file_header = (0x14C).to_bytes(2, "little") + bytes(18)
+    optional = (0x10B).to_bytes(2, "little") + bytes(66) + subsystem.to_bytes(2, "little") + bytes(26)
+    return dos + b"PE\0\0" + file_header + optional
+
+
+# Options a case passes to bootcheck besides the folder.
+CASE_ARGS = {"outside_code_page": ["--codepage", "1252"]}
+
 # (name, main boot text: None for no config folder, "dir" for a folder in its
 #  place; {relative path: content, None for a folder}; [(line, code, message)])
 CASES = [
@@ -100,8 +113,24 @@ CASES = [
       "the args value holds a tab, which splits words like a blank; write a blank or nothing")]),
     ("blanks_around_value", boot_text(replace={"main": "demo.App "}), {}, [(9, "BC210",
       "the main value \"demo.App \" has leading or trailing blanks, which the launcher keeps; remove them")]),
-    ("bytes_outside_ascii", boot_text(replace={"args": "-Dname=Łódź"}), {}, [(8, "BC211",
-      "the args value holds bytes outside ASCII; they reach Windows as raw bytes in the ANSI code page, not as UTF-8; use ASCII names, or ${APP_DIR} for the app folder")]),
+    # 日本 saved in Shift-JIS: bytes that are not UTF-8 (written through surrogateescape).
+    ("bytes_not_utf8", boot_text(replace={"args": "-Dname=\udc93\udcfa\udc96\x7b"}), {}, [(8, "BC211",
+      "the args value holds bytes outside ASCII that are not UTF-8; the launcher passes them unchanged, so Windows reads them in its ANSI code page and they mean something else on a Windows with another one; save the boot file as UTF-8")]),
+    ("outside_code_page", boot_text(replace={"args": "-Dname=Łódź"}), {}, [(8, "BC215",
+      "the args value holds characters that code page 1252 cannot hold: \"Ł\" (U+0141), \"ź\" (U+017A); java reads its command line in that code page, so it receives \"?\" in their place; use characters of that code page")]),
+    ("undecoded_entity", boot_text(replace={"args": "-Dx=&amp;amp; -Dy=&nosuch;"}), {}, [(8, "BC216",
+      "the args value holds \"&nosuch;\", an entity reference the reader does not decode, so java receives it as written; write the character itself, or &amp;nosuch; to keep the text")]),
+    ("console_java", boot_text(replace={"java": "${APP_DIR}console.exe"}), {"console.exe": pe_header(3)},
+     [(3, "BC217",
+      "the java program \"{app}console.exe\" is a console program, so Windows opens a console window beside the app for as long as it runs; for an app with windows of its own write javaw.exe, such as value=\"${APP_DIR}jre%(sep)sbin%(sep)sjavaw.exe\" (java.exe suits a console app, or seeing java's output)")]),
+    ("gui_java", boot_text(replace={"java": "${APP_DIR}gui.exe"}), {"gui.exe": pe_header(2)}, []),
+    # A leading blank: the value does not begin with a placeholder, so only a
+    # whole existing file would be quoted.
+    ("another_program_runs", boot_text(replace={"java": " ${APP_DIR}my jre%(sep)s%(java)s"}),
+     {"my%(exe)s": "MZ", "my jre/%(java)s": "MZ"}, [(3, "BC210",
+      "the java value \" ${APP_DIR}my jre%(sep)s%(java)s\" has leading or trailing blanks, which the launcher keeps; remove them"),
+      (3, "BC115",
+      "the java value holds a blank and no quotes, and the launcher leaves it unquoted (it does not begin with ${APP_DIR} or ${PARENT_DIR}, and as written it names no file), so the system runs \"{app}my%(exe)s\", another program (CWE-428), with the rest of the value as its arguments; put the path in quotes without trailing blanks, such as value=\"&quot;${APP_DIR}jre%(sep)sbin%(sep)s%(javasample)s&quot;\"")]),
     ("mismatched_end_tag", boot_text(end="</boo>"), {}, [(10, "BC212",
       "end tag </boo> does not match the element it closes; the reader accepts it, so the file may not say what you meant; write the matching end tag")]),
     ("second_top_level_element", boot_text(after_end="<boot>\n</boot>"), {}, [(11, "BC213",

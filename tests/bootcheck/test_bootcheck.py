@@ -19,11 +19,11 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from bootcheck_cases import CASES, GOOD_ITEMS, boot_text  # noqa: E402
+from bootcheck_cases import CASE_ARGS, CASES, GOOD_ITEMS, boot_text  # noqa: E402
 from app_dir import AppDir  # noqa: E402
 
 BOOTCHECK = LAUNCHER = JAVA_STUB = None
-PLATFORM = {"java": "java_stub", "sep": "/", "cpsep": ":"}
+PLATFORM = {"java": "java_stub", "sep": "/", "cpsep": ":", "exe": "", "javasample": "java"}
 FINDING = re.compile(r"^(.*?)(?::(\d+))?: (error|warning): (.*) \[(BC\d{3})\]$")
 
 
@@ -45,7 +45,8 @@ def tree_digest(root):
 def run_bootcheck(*args, cwd=None):
     result = subprocess.run([BOOTCHECK, *args], cwd=cwd, stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-    return result.returncode, result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
+    return (result.returncode, result.stdout.decode("utf-8", "surrogateescape"),
+            result.stderr.decode("utf-8", "surrogateescape"))
 
 
 def findings_of(text):
@@ -69,7 +70,7 @@ class BootcheckCase(unittest.TestCase):
         if main_boot == "dir":
             os.makedirs(self.app.path("config", "boot.xml"))
         elif main_boot is not None:
-            self.app.write("config/boot.xml", main_boot % PLATFORM)
+            self.app.write("config/boot.xml", (main_boot % PLATFORM).encode("utf-8", "surrogateescape"))
         for relative, content in (files or {}).items():
             if content is None:
                 os.makedirs(self.app.path(relative % PLATFORM))
@@ -85,11 +86,11 @@ class OneFindingPerBootFile(BootcheckCase):
             with self.subTest(case=name):
                 app = self.make_app(boot, files)
                 before = tree_digest(app.root)
-                code, out, err = run_bootcheck(app.root, cwd=app.root)
+                code, out, err = run_bootcheck(*CASE_ARGS.get(name, []), app.root, cwd=app.root)
                 self.assertEqual(tree_digest(app.root), before, "bootcheck changed the folder")
                 self.assertEqual(err, "")
                 want = [(app.main_boot, line, "error" if code_.startswith("BC1") else "warning", code_,
-                         message.replace("{app}", app.app_dir))
+                         (message % PLATFORM if "%(" in message else message).replace("{app}", app.app_dir))
                         for line, code_, message in expected]
                 got = findings_of(out)
                 self.assertEqual([f[:4] for f in got], [w[:4] for w in want], out)
@@ -106,8 +107,8 @@ class OneFindingPerBootFile(BootcheckCase):
         for name, boot, files, expected in CASES:
             with self.subTest(case=name):
                 app = self.make_app(boot, files)
-                _, out, _ = run_bootcheck(app.root)
-                json_code, json_out, _ = run_bootcheck("--json", app.root)
+                _, out, _ = run_bootcheck(*CASE_ARGS.get(name, []), app.root)
+                json_code, json_out, _ = run_bootcheck("--json", *CASE_ARGS.get(name, []), app.root)
                 document = json.loads(json_out)
                 self.assertEqual(document["appDir"], app.app_dir)
                 from_json = [(f["file"], f["line"], f["severity"], f["code"], f["message"])
@@ -136,6 +137,7 @@ class ExitStatus(BootcheckCase):
             ([app.path("no_such_folder")], 'bootcheck: APP_DIR "%s" is not a folder' % app.path("no_such_folder")),
             ([app.path("lib", "app.jar")], 'bootcheck: APP_DIR "%s" is not a folder' % app.path("lib", "app.jar")),
             (["--verbose", app.root], "bootcheck: unknown option --verbose"),
+            (["--codepage", "65001", app.root], "bootcheck: --codepage takes 932 or 1252"),
             ([app.root, app.root], "bootcheck: give one APP_DIR"),
         ]
         for args, message in rows:
@@ -144,7 +146,7 @@ class ExitStatus(BootcheckCase):
                 self.assertEqual(code, 2)
                 self.assertEqual(out, "")
                 self.assertEqual(err.splitlines()[0], message)
-                self.assertEqual(err.splitlines()[1], "usage: bootcheck [--json] [APP_DIR]")
+                self.assertEqual(err.splitlines()[1], "usage: bootcheck [--json] [--codepage 932|1252] [APP_DIR]")
 
     def test_default_folder_is_the_current_one(self):
         app = self.make_app(boot_text(replace={"main": ""}))
@@ -156,14 +158,46 @@ class ExitStatus(BootcheckCase):
     def test_help_lists_every_code_the_readme_lists(self):
         code, out, _ = run_bootcheck("--help")
         self.assertEqual(code, 0)
-        self.assertTrue(out.startswith("usage: bootcheck [--json] [APP_DIR]\n"))
+        self.assertTrue(out.startswith("usage: bootcheck [--json] [--codepage 932|1252] [APP_DIR]\n"))
         help_codes = re.findall(r"^  (BC\d{3}) (?:error|warning) ", out, re.M)
         with open(os.path.join(HERE, "..", "..", "README.md"), encoding="utf-8") as f:
             readme_codes = re.findall(r"^\| `(BC\d{3})` \|", f.read(), re.M)
-        tested_codes = sorted({code_ for _, _, _, expected in CASES for _, code_, _ in expected})
+        tested_codes = sorted({code_ for _, _, _, expected in CASES for _, code_, _ in expected}
+                              | {code_ for _, _, code_, _ in JavaPathErrors.ROWS})
         self.assertEqual(help_codes, sorted(help_codes))
         self.assertEqual(help_codes, readme_codes)
         self.assertEqual(help_codes, tested_codes)
+
+
+class JavaPathErrors(BootcheckCase):
+    """The java-path errors that need an app folder of their own name; each
+    also runs the launcher, which must start nothing at all."""
+    ROWS = [
+        ("my app", "${APP_DIR}jre/bin/java", "BC114",
+         "the java program \"{app}jre/bin/java\" does not exist; the launcher quotes its path, since the app folder "
+         "holds a blank, so no other program runs: it shows a box with this file's path; write the path of java, "
+         "such as value=\"${APP_DIR}jre/bin/java\""),
+        ('my "app"', "${APP_DIR}java_stub", "BC116",
+         "the app folder \"{app}\" holds a double quote, which no quoting of the java path can carry, so the "
+         "launcher shows the configuration-error box and starts nothing; move the app to a folder without \" in "
+         "its name"),
+    ]
+
+    def test_error_and_nothing_runs(self):
+        for folder, java, code_, message in self.ROWS:
+            with self.subTest(folder=folder):
+                self.app = AppDir(LAUNCHER, JAVA_STUB, name=folder)
+                self.addCleanup(self.app.remove)
+                self.app.write("lib/app.jar", "jar")
+                self.app.write("config/boot.xml", boot_text(replace={"java": java}) % PLATFORM)
+                # What an unquoted "my app/..." would run.
+                shutil.copy2(JAVA_STUB, os.path.join(self.app.base, "my"))
+                status, out, _ = run_bootcheck(self.app.root)
+                self.assertEqual(findings_of(out)[0], (self.app.main_boot, 3, "error", code_,
+                                                       message.replace("{app}", self.app.app_dir)))
+                self.assertEqual(status, 1)
+                self.app.run()
+                self.assertFalse(os.path.exists(os.path.join(self.app.base, "calls.log")), "the decoy ran")
 
 
 class SameAsTheLauncher(BootcheckCase):

@@ -104,7 +104,8 @@ class AppDir:
                                    stderr=subprocess.PIPE, start_new_session=True)
         out, err = process.communicate(timeout=60)
         return Outcome(process.returncode, process.pid,
-                       out.decode("utf-8").splitlines(), err.decode("utf-8").splitlines())
+                       out.decode("utf-8", "surrogateescape").splitlines(),
+                       err.decode("utf-8", "surrogateescape").splitlines())
 
 
 def command_line(app_dir, items):

@@ -1,5 +1,5 @@
-// Argument splitting of the POSIX process starter: the same words a Windows
-// program's C runtime would see for the same command line.
+// Argument splitting of the POSIX process starter: the same words java.exe
+// would see for the same command line on Windows.
 #include "command_line.hpp"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@ struct SplitCase {
     std::vector<std::string> words;
 };
 
-TEST(ArgumentSplitting, MatchesTheWindowsRuntime) {
+TEST(ArgumentSplitting, MatchesJavaOnWindows) {
     const std::vector<SplitCase> cases = {
         {"java -Xmx1g Main", {"java", "-Xmx1g", "Main"}},
         {"  java \t -cp   a.jar  ", {"java", "-cp", "a.jar"}},
@@ -37,6 +37,10 @@ TEST(ArgumentSplitting, MatchesTheWindowsRuntime) {
         {"\"/opt/my jre/java\" -version", {"/opt/my jre/java", "-version"}},
         {"C:\\jre\\bin\\java.exe\\\" x", {"C:\\jre\\bin\\java.exe\\ x"}},
         {"\"C:\\my jre\\\"bin x", {"C:\\my jre\\bin", "x"}},
+        // java.exe's launcher, unlike the C runtime (a"b c, "x y):
+        {"java a\\\"\"b c", {"java", "a\"\"b c"}},
+        {"java \\\"\"x y\"", {"java", "\"\"x y"}},
+        {"java \"a\\\"\"b\"", {"java", "a\"b"}},
     };
     for (const SplitCase& c : cases) {
         EXPECT_EQ(splitCommandLine(c.commandLine), c.words) << "[" << c.commandLine << "]";

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -49,6 +50,74 @@ TEST_F(QuotingRule, QuotesOnlyAWholeExistingFileWithBlanks) {
     };
     for (const QuoteCase& c : cases) {
         EXPECT_EQ(quoteJavaPath(expand(c.value)), expand(c.expected)) << c.name;
+    }
+}
+
+TEST_F(QuotingRule, ProgramPartAfterALeadingPlaceholder) {
+    writeFile(dir / "my app" / "java", "");
+    // (value, end of the program part, expected); "@" is the scratch folder, whose
+    // "my app" holds a blank.
+    const struct {
+        const char* name;
+        std::string value;
+        size_t programEnd;
+        std::string expected;
+    } cases[] = {
+        {"whole existing file first", "@/my app/java", 0, "\"@/my app/java\""},
+        {"missing java", "@/my app/nojava", std::string::npos, "@/my app/nojava"},
+        {"missing java, program part", "@/my app/nojava", 14, "\"@/my app/nojava\""},
+        {"option after the path", "@/my app/java -Xss1m", 12, "\"@/my app/java\" -Xss1m"},
+        {"trailing blank", "@/my app/java ", 12, "\"@/my app/java\" "},
+        {"quote later in the value", "@/my app/java -Da=\"x y\"", 12, "\"@/my app/java\" -Da=\"x y\""},
+        {"program part without blank", "@/plain/java -Xss1m", 11, "@/plain/java -Xss1m"},
+    };
+    for (const auto& c : cases) {
+        size_t programEnd = c.programEnd == std::string::npos || c.programEnd == 0
+                                ? c.programEnd
+                                : dir.string().size() + c.programEnd;
+        EXPECT_EQ(quoteJavaPath(expand(c.value), programEnd), expand(c.expected)) << c.name;
+    }
+}
+
+TEST(PlaceholderPass, ReplacesBothTokensOnceFromLeftToRight) {
+    std::string savedAppDir = appDir, savedParentDir = parentDir;
+    // (folder, value, result, end of the program part or npos)
+    const struct {
+        std::string folder;
+        std::string value;
+        std::string expected;
+        size_t programEnd;
+    } cases[] = {
+        {"/a/", "${APP_DIR}java", "/a/java", 7},
+        {"/a/", "${PARENT_DIR}java -Xss1m", "/a/java -Xss1m", 7},
+        {"/a/", "${APP_DIR}x${PARENT_DIR}y", "/a/x/a/y", 8},
+        {"/a/", "java${APP_DIR}", "java/a/", std::string::npos},
+        {"/a/", " ${APP_DIR}java", " /a/java", std::string::npos},
+        {"/a/", "${APP_DIR", "${APP_DIR", std::string::npos},
+        {"/a/", "$${APP_DIR}}", "$/a/}", std::string::npos},
+        {"/x${PARENT_DIR}y/", "${APP_DIR}java", "/x${PARENT_DIR}y/java", 21},
+        {"/x${APP_DIR}y/", "${PARENT_DIR}java\tz", "/x${APP_DIR}y/java\tz", 18},
+        {"/my app/", "${APP_DIR}jre/java -X", "/my app/jre/java -X", 16},
+    };
+    for (const auto& c : cases) {
+        appDir = parentDir = c.folder;
+        size_t programEnd = 0;
+        EXPECT_EQ(replacePlaceholders(c.value, programEnd), c.expected) << c.value;
+        EXPECT_EQ(programEnd, c.programEnd) << c.value;
+    }
+    appDir = parentDir = "/my \"app\"/";
+    size_t programEnd = 0;
+    EXPECT_THROW(replacePlaceholders("${PARENT_DIR}java", programEnd), std::runtime_error);
+    EXPECT_EQ(replacePlaceholders("java", programEnd), "java");
+    appDir = savedAppDir, parentDir = savedParentDir;
+}
+
+TEST(BootValueConversion, NativeValuesPassUnchanged) {
+    // The ANSI code page here is UTF-8; on Windows the Wine suites see the conversion.
+    const std::string values[] = {"-Dapp.mode=demo", "-Dname=\xE6\x97\xA5\xE6\x9C\xAC",
+                                  "-Dname=\x93\xFA\x96\x7B", "", "caf\xC3"};
+    for (const std::string& value : values) {
+        EXPECT_EQ(utf8ToAnsi(value), value);
     }
 }
 

@@ -20,11 +20,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "bootcheck"))
 import wine_env  # noqa: E402
-from bootcheck_cases import CASES, boot_text  # noqa: E402
+from bootcheck_cases import CASE_ARGS, CASES, boot_text  # noqa: E402
 from test_bootcheck import findings_of, tree_digest  # noqa: E402
 
 OPTIONS = None
-PLATFORM = {"java": "java.exe", "sep": "\\", "cpsep": ";"}
+PLATFORM = {"java": "java.exe", "sep": "\\", "cpsep": ";", "exe": ".exe", "javasample": "java.exe"}
 APP = "D:\\app\\"
 MAIN_BOOT = APP + "config\\boot.xml"
 STUB = "a copy of the stand-in java"
@@ -37,7 +37,7 @@ def run_wine(args, cwd=None):
                                 cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                 timeout=wine_env.RUN_TIMEOUT)
         out.seek(0)
-        return result.returncode, out.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+        return result.returncode, out.read().decode("utf-8", errors="surrogateescape").replace("\r\n", "\n")
 
 
 class WineBootcheckCase(unittest.TestCase):
@@ -50,7 +50,14 @@ class WineBootcheckCase(unittest.TestCase):
         shutil.rmtree(os.path.join(self.app, "config"))
         shutil.copy(OPTIONS.bootcheck, os.path.join(root, "bootcheck.exe"))
         shutil.copy(OPTIONS.launcher, os.path.join(self.app, "launcher.exe"))
-        shutil.copy(OPTIONS.java_stub, os.path.join(self.app, "java.exe"))
+        with open(OPTIONS.java_stub, "rb") as f:
+            stub = bytearray(f.read())
+        # The stand-in as a GUI program, as javaw.exe is: only the console case
+        # may bring the console-program warning.
+        subsystem = int.from_bytes(stub[0x3C:0x40], "little") + 4 + 20 + 68
+        stub[subsystem:subsystem + 2] = (2).to_bytes(2, "little")
+        with open(os.path.join(self.app, "java.exe"), "wb") as f:
+            f.write(stub)
         files = dict(files or {})
         files.update({"lib/app.jar": "jar", "updater/lib/app.jar": "jar",
                       "updater/config/boot.xml": (updater_boot or boot_text()) % PLATFORM})
@@ -65,7 +72,7 @@ class WineBootcheckCase(unittest.TestCase):
                 continue
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
-                f.write(content.encode("utf-8") if isinstance(content, str) else content)
+                f.write(content.encode("utf-8", "surrogateescape") if isinstance(content, str) else content)
         wine_env.mapDrive(OPTIONS.prefix, "d", root)
 
     def bootcheck(self, *args):
@@ -78,7 +85,7 @@ class OneFindingPerBootFile(WineBootcheckCase):
             with self.subTest(case=name):
                 self.make_app(boot, files)
                 before = tree_digest(self.app)
-                code, out = self.bootcheck("D:\\app")
+                code, out = self.bootcheck(*CASE_ARGS.get(name, []), "D:\\app")
                 self.assertEqual(tree_digest(self.app), before, "bootcheck changed the folder")
                 want = [(MAIN_BOOT, line, "error" if code_.startswith("BC1") else "warning", code_)
                         for line, code_, _ in expected]

@@ -91,25 +91,79 @@ class InstallFolder(unittest.TestCase):
 class FolderWithBlank(InstallFolder):
     # The value, the command line's first word, and how java's own argument
     # splitting sees it.
+    # argv: what java.exe receives; None when nothing may start (the box).
     ROWS = [
-        ("${APP_DIR}java.exe", '"D:\\my app\\java.exe"', "D:\\my app\\java.exe"),
+        ("${APP_DIR}java.exe", '"D:\\my app\\java.exe"', ["D:\\my app\\java.exe"]),
         # CreateProcessA appends ".exe" to a name without extension.
-        ("${APP_DIR}java", '"D:\\my app\\java"', "D:\\my app\\java"),
-        ("&quot;${APP_DIR}java.exe&quot;", '"D:\\my app\\java.exe"', "D:\\my app\\java.exe"),
+        ("${APP_DIR}java", '"D:\\my app\\java"', ["D:\\my app\\java"]),
+        ("&quot;${APP_DIR}java.exe&quot;", '"D:\\my app\\java.exe"', ["D:\\my app\\java.exe"]),
+        ("${APP_DIR}java.exe -Xss2m", '"D:\\my app\\java.exe" -Xss2m', ["D:\\my app\\java.exe", "-Xss2m"]),
+        ("${PARENT_DIR}jre\\bin\\java.exe", '"D:\\my app\\jre\\bin\\java.exe"', None),
+        ("${APP_DIR}nojava -Xss2m", '"D:\\my app\\nojava" -Xss2m', None),
     ]
 
     def test_java_path_is_quoted_and_the_decoy_never_runs(self):
-        for value, firstWord, argv0 in self.ROWS:
+        for value, firstWord, argv in self.ROWS:
             with self.subTest(java=value):
                 self.setUp()
                 app = self.place("my app", java=value)
                 self.plantDecoy("my.exe")
                 lines, boxes = self.launch("D:\\my app\\launcher.exe")
                 self.assertIn("javaCommandLine=" + firstWord + OPTIONS_TEXT, lines)
-                self.assertEqual(lines[-1], "launchJava:retCode=0")
-                self.assertEqual(boxes, [])
-                self.assertEqual(self.ran(app), [[argv0] + OPTIONS_ARGS])
+                self.assertEqual(lines[-1], "launchJava:retCode=%d" % (0 if argv else 1))
+                self.assertEqual(boxes, [] if argv else [suite.box("D:\\my app\\config\\boot.xml")])
+                self.assertEqual(self.ran(app), [argv + OPTIONS_ARGS] if argv else [])
                 self.assertEqual(self.ran(self.root), [], "the decoy D:\\my.exe ran")
+
+
+class PlaceholderInTheFolderName(InstallFolder):
+    def test_inserted_folder_is_not_searched_again(self):
+        for value in ("${APP_DIR}java.exe", "${PARENT_DIR}java.exe"):
+            with self.subTest(java=value):
+                self.setUp()
+                app = self.place("x${PARENT_DIR}y", java=value)
+                lines, boxes = self.launch("D:\\x${PARENT_DIR}y\\launcher.exe")
+                java = "D:\\x${PARENT_DIR}y\\java.exe"
+                self.assertIn("javaCommandLine=" + java + OPTIONS_TEXT, lines)
+                self.assertEqual(boxes, [])
+                self.assertEqual(self.ran(app), [[java] + OPTIONS_ARGS])
+
+
+class ValuesOutsideAscii(InstallFolder):
+    # (name, code page, java folder under D:\app, args as written, boot file
+    # encoding, the -D argument java.exe receives): UTF-8 values arrive in the
+    # ANSI code page, "?" for a letter it lacks (no look-alike); a Shift-JIS
+    # file passes unchanged.
+    ROWS = [
+        ("Japanese -D value", 932, "", "-Dname=日本語", "utf-8", "-Dname=日本語"),
+        ("java path with é", 1252, "jré", "-Dapp.mode=demo", "utf-8", "-Dapp.mode=demo"),
+        ("Shift-JIS boot file", 932, "", "-Dname=日本語", "cp932", "-Dname=日本語"),
+        ("letters 1252 lacks", 1252, "", "-Dname=Łódź", "utf-8", "-Dname=?ód?"),
+        ("a letter 932 lacks", 932, "", "-Dname=café 日本", "utf-8", "-Dname=caf? 日本"),
+    ]
+
+    def test_child_receives_the_ansi_code_page(self):
+        for name, codePage, javaFolder, args, fileEncoding, argument in self.ROWS:
+            with self.subTest(name):
+                self.setUp()
+                app = self.place("app", boot=False)
+                javaDir = os.path.join(app, javaFolder)
+                if javaFolder:
+                    os.makedirs(javaDir)
+                    shutil.copy(suite.OPTIONS.java_stub, os.path.join(javaDir, "java.exe"))
+                items = [("java", "${APP_DIR}" + (javaFolder + "\\" if javaFolder else "") + "java.exe")]
+                items += [(k, args if k == "args" else v) for k, v in BOOT_ITEMS]
+                os.makedirs(os.path.join(app, "config"))
+                with open(os.path.join(app, "config", "boot.xml"), "wb") as f:
+                    f.write(suite.bootXml(items).encode(fileEncoding))
+                env, encoding = (cp932(), "cp932") if codePage == 932 else (CP1252, "cp1252")
+                lines, boxes = self.launch("D:\\app\\launcher.exe", env=env, encoding=encoding)
+                self.assertEqual(boxes, [])
+                self.assertEqual(lines[-1], "launchJava:retCode=0")
+                with open(os.path.join(javaDir, "calls.log"), "rb") as f:
+                    argv = [line[4:].decode(encoding) for line in f.read().split(b"\n") if line.startswith(b"arg=")]
+                java = "D:\\app\\" + (javaFolder + "\\" if javaFolder else "") + "java.exe"
+                self.assertEqual(argv, [java] + OPTIONS_ARGS[:5] + argument.split(" ") + OPTIONS_ARGS[6:])
 
 
 class NamesOutsideTheAnsiCodePage(InstallFolder):

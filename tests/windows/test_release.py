@@ -114,7 +114,7 @@ class Win32Zip(unittest.TestCase):
         for name in SAMPLE:
             with open(os.path.join(OPTIONS.root, "release", "windows", name), "rb") as f:
                 self.assertEqual(files[name], f.read())
-        self.assertIn(b'value="${APP_DIR}jre\\bin\\java.exe"', files["MyApp/config/boot.xml"])
+        self.assertIn(b'value="${APP_DIR}jre\\bin\\javaw.exe"', files["MyApp/config/boot.xml"])
 
     def read(self):
         with zipfile.ZipFile(self.path) as archive:
