@@ -194,6 +194,7 @@ def main():
     OPTIONS.work_dir = os.path.abspath(OPTIONS.work_dir)
     OPTIONS.prefix = os.path.abspath(OPTIONS.prefix or os.path.join(OPTIONS.work_dir, "wineprefix"))
     bootWine = OPTIONS.boot_wine if OPTIONS.boot_wine and os.access(OPTIONS.boot_wine, os.X_OK) else None
+    wine_env.exitUnlessRuns(OPTIONS.wine, "bootcheck.exe under Wine")
     wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix, bootWine)
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
