@@ -16,14 +16,16 @@ void restrictDllSearch() {
             reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void (*)(void)>(proc));
         searchFlagsKnown = setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
     }
-    if (!searchFlagsKnown) {
-        // Without it only the current directory can be taken out of the search;
-        // the application folder stays first for DLLs loaded by name.
-        SetDllDirectoryW(L"");
-    }
 }
 
 HMODULE loadSystemDll(LPCWSTR name) {
+    if (!searchFlagsKnown) {
+        // Without the flags only the current directory can be taken out of the
+        // search; the application folder stays first for DLLs loaded by name.
+        // Children inherit this setting, so it is made only here, when a box
+        // is due: the launcher starts no child after a box.
+        SetDllDirectoryW(L"");
+    }
     wchar_t szSystemDir[MAX_PATH];
     UINT length = GetSystemDirectoryW(szSystemDir, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {

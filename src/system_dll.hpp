@@ -9,5 +9,6 @@
 void restrictDllSearch();
 
 // Loads a DLL of the operating system from the system folder only; NULL when
-// it cannot be loaded.
+// it cannot be loaded. For the message boxes: where the system lacks the
+// search flags, it also changes the search of child processes started later.
 HMODULE loadSystemDll(LPCWSTR name);
