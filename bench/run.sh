@@ -76,17 +76,18 @@ native_overhead="$("$driver" overhead "$reps" native "$work/trivial" \
     -- "$work/trivial/launcher" -- "$work/trivial/bench_child" "${child_args[@]}" Exit0 \
     -- "$work/trivial/spawn_floor" bench_child "${child_args[@]}" Exit0)"
 
-# wine_overhead BITS LOADER COMPILER: the Windows exe of that width under wine
-# against the stand-in child started directly under the same wine, with one
-# persistent wine server for both sides so neither pays its start-up.
+# wine_overhead BITS LOADER WINE_NAME COMPILER: the Windows exe of that width
+# under wine against the stand-in child started directly under the same wine,
+# with one persistent wine server for both sides so neither pays its start-up.
+# Its floor imports KERNEL32 and msvcrt only, the least any Windows exe loads.
 wine_overhead() {
-    local bits="$1" loader="$2" compiler="$3"
+    local bits="$1" loader="$2" wine_name="$3" compiler="$4"
     local exe="$root/build/win$bits/launcher.exe" app="$work/wine$bits"
     local floor="$root/build/win$bits/bench/spawn_floor.exe"
-    local label="win$bits exe under $(basename "$loader")"
     if [[ $bits == 32 && -e /proc/sys/fs/binfmt_misc/qemu-i386 ]]; then
-        label+=" on qemu-i386"
+        wine_name+=" on qemu-i386"
     fi
+    local label="win$bits exe under $wine_name"
     if [[ ! -f $exe ]]; then
         echo "| launch overhead, $label | not measured | build/win$bits/launcher.exe not built |"
         return
@@ -94,6 +95,12 @@ wine_overhead() {
     if ! "$loader" --version >/dev/null 2>&1; then
         echo "| launch overhead, $label | not measured | $loader cannot run here |"
         return
+    fi
+    local floor_dlls
+    floor_dlls="$("${compiler%g++}objdump" -p "$floor" | awk '/DLL Name:/ { print toupper($3) }' | sort | xargs)"
+    if [[ $floor_dlls != "KERNEL32.DLL MSVCRT.DLL" ]]; then
+        echo "bench: $floor imports $floor_dlls, not KERNEL32 and msvcrt alone" >&2
+        exit 1
     fi
     "$compiler" -O2 -static -o "$work/bench_child$bits.exe" "$root/bench/bench_child.cpp"
     make_app "$app" "$exe" "$floor" "$work/bench_child$bits.exe" Exit0
@@ -107,7 +114,8 @@ wine_overhead() {
     check_app "$app.out" "$loader" "$app/launcher.exe"
     "$driver" overhead "$wine_reps" "$label" "$app" -- "$loader" "$app/launcher.exe" \
         -- "$loader" "$app/bench_child$bits.exe" "${child_args[@]}" Exit0 \
-        -- "$loader" "$app/spawn_floor.exe" "bench_child$bits.exe" "${child_args[@]}" Exit0
+        -- "$loader" "$app/spawn_floor.exe" "bench_child$bits.exe" "${child_args[@]}" Exit0 |
+        sed "s#^| launcher / spawn-and-wait floor, $label |#| win$bits exe / kernel32-only floor under $wine_name |#"
     "$wineserver" --kill
     unset WINEPREFIX
 }
@@ -115,9 +123,9 @@ wine_overhead() {
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver=wineserver
 trap 'if [[ -n ${WINEPREFIX:-} ]]; then "$wineserver" --kill || true; fi; rm -rf "$work"' EXIT
-wine_overhead 64 "$(command -v wine64 || echo /usr/lib/wine/wine64)" x86_64-w64-mingw32-g++ \
+wine_overhead 64 "$(command -v wine64 || echo /usr/lib/wine/wine64)" wine64 x86_64-w64-mingw32-g++ \
     >"$work/wine64.row"
-wine_overhead 32 /usr/lib/wine/wine i686-w64-mingw32-g++ >"$work/wine32.row"
+wine_overhead 32 /usr/lib/wine/wine "32-bit Wine" i686-w64-mingw32-g++ >"$work/wine32.row"
 
 make_app "$work/cycle" "$bin/launcher" "$bin/bench/spawn_floor" "$bin/bench/bench_child" Main
 cycle_cost="$("$driver" cycles "$cycle_runs" "$cycles" "$work/cycle/cycles_left" "$work/cycle" \

@@ -112,9 +112,9 @@ function(launcher_windows_executable target)
         COMMENT "Drawing the launcher icon")
     target_sources(${target} PRIVATE ${iconDir}/launcher_icon.o)
 
-    # All of the core goes in, also the routines the launch flow does not call:
-    # the file-lock probe's Boost.Interprocess prepares its security descriptor
-    # at start-up, which is why the exe imports advapi32.
+    # All of the core goes in, also the routines the launch flow does not call.
+    # The exe imports only kernel32 and msvcrt at load time; the boxes load
+    # user32 from the system folder when they are shown (src/system_dll.cpp).
     set_property(TARGET ${target} PROPERTY LINK_LIBRARY_OVERRIDE_launcher_core WHOLE_ARCHIVE)
 
     target_link_options(${target} PRIVATE -mwindows)

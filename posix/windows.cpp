@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 
 namespace {
@@ -220,6 +221,75 @@ DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuf
         return 0;
     }
     return copyOut(lpszLongPath, lpszShortPath, cchBuffer);
+}
+
+namespace {
+
+// The addresses stand for the module handles.
+char kernel32Module;
+char user32Module;
+
+// Whether the file name at the end of path is name, case ignored as on Windows.
+bool namesFile(LPCWSTR path, LPCWSTR name) {
+    LPCWSTR fileName = path;
+    for (LPCWSTR p = path; *p != L'\0'; ++p) {
+        if (*p == L'/' || *p == L'\\') {
+            fileName = p + 1;
+        }
+    }
+    for (; *fileName != L'\0' && *name != L'\0'; ++fileName, ++name) {
+        if (std::towlower(*fileName) != std::towlower(*name)) {
+            return false;
+        }
+    }
+    return *fileName == *name;
+}
+
+BOOL setDefaultDllDirectories(DWORD) {
+    return TRUE;
+}
+
+template <typename Function>
+FARPROC asProc(Function function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
+}
+
+}  // namespace
+
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
+    return lpModuleName != NULL && namesFile(lpModuleName, L"kernel32.dll") ? &kernel32Module : NULL;
+}
+
+HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE, DWORD) {
+    return lpLibFileName != NULL && namesFile(lpLibFileName, L"user32.dll") ? &user32Module : NULL;
+}
+
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    struct Export {
+        HMODULE module;
+        const char* name;
+        FARPROC proc;
+    };
+    const Export exports[] = {
+        {&kernel32Module, "SetDefaultDllDirectories", asProc(setDefaultDllDirectories)},
+        {&user32Module, "MessageBoxA", asProc(MessageBoxA)},
+        {&user32Module, "MessageBoxW", asProc(MessageBoxW)},
+    };
+    for (const Export& entry : exports) {
+        if (entry.module == hModule && std::strcmp(entry.name, lpProcName) == 0) {
+            return entry.proc;
+        }
+    }
+    return NULL;
+}
+
+BOOL SetDllDirectoryW(LPCWSTR) {
+    return TRUE;
+}
+
+// The built-in "DLLs" above are found by their file name in any folder.
+UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+    return copyOut(L"/usr/lib", lpBuffer, uSize);
 }
 
 // There is no desktop to show a box on: each box becomes one line on standard

@@ -20,6 +20,7 @@ typedef void* HANDLE;
 typedef void* HWND;
 typedef void* HMODULE;
 typedef void* HINSTANCE;
+typedef int (*FARPROC)(void);
 
 #define TRUE 1
 #define FALSE 0
@@ -38,6 +39,8 @@ typedef void* HINSTANCE;
 #define WC_ERR_INVALID_CHARS 0x00000080u
 #define WC_NO_BEST_FIT_CHARS 0x00000400u
 #define MB_ERR_INVALID_CHARS 0x00000008u
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -77,6 +80,15 @@ BOOL CloseHandle(HANDLE hObject);
 DWORD GetCurrentProcessId(void);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode);
+
+// DLLs: a POSIX loader never looks in the program's folder, so there is no
+// search to restrict. The stand-in's "user32.dll" is built in and offers the
+// two message boxes; kernel32.dll offers SetDefaultDllDirectories.
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL SetDllDirectoryW(LPCWSTR lpPathName);
+UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);

@@ -1,6 +1,7 @@
 #include "base.hpp"
 
 #include "const.hpp"
+#include "system_dll.hpp"
 
 #include <windows.h>
 
@@ -27,13 +28,38 @@ std::wstring utf8ToWString(const std::string& utf8Str) {
     return std::wstring(buffer.data(), iBufferSize - 1);
 }
 
+typedef int(WINAPI* MessageBoxAProc)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+typedef int(WINAPI* MessageBoxWProc)(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+
+// USER32 and the GUI DLLs it brings are loaded only for the first box: a
+// start that shows none stays a plain process, which starts and ends faster.
+static FARPROC user32Proc(LPCSTR lpProcName) {
+    static HMODULE user32 = loadSystemDll(L"user32.dll");
+    return user32 != NULL ? GetProcAddress(user32, lpProcName) : NULL;
+}
+
+template <typename Proc>
+static Proc procAs(FARPROC proc) {
+    return reinterpret_cast<Proc>(reinterpret_cast<void (*)(void)>(proc));
+}
+
 void MessageBox2(const char* message) {
-    MessageBoxA(NULL, message, "Error", MB_OK);
+    MessageBoxAProc messageBoxA = procAs<MessageBoxAProc>(user32Proc("MessageBoxA"));
+    if (messageBoxA == NULL) {
+        logLine(std::string("Error: ") + message);
+        return;
+    }
+    messageBoxA(NULL, message, "Error", MB_OK);
 }
 
 void MessageBox2(const std::string& msg) {
+    MessageBoxWProc messageBoxW = procAs<MessageBoxWProc>(user32Proc("MessageBoxW"));
+    if (messageBoxW == NULL) {
+        logLine("Error: " + msg);
+        return;
+    }
     std::wstring text = utf8ToWString(msg);
-    MessageBoxW(NULL, text.c_str(), L"Error", MB_OK);
+    messageBoxW(NULL, text.c_str(), L"Error", MB_OK);
 }
 
 void logLine(const std::string& line) {

@@ -10,6 +10,15 @@
 #include <iostream>
 #include <stdexcept>
 
+#ifdef _WIN32
+// Boost.Interprocess builds an all-access security descriptor (ADVAPI32) in a
+// static initialiser, before main, in every program that includes it. The
+// lock probe opens its file with default security and never asks for it: not
+// instantiating it here keeps ADVAPI32 out of every start, and a later use of
+// unrestricted permissions fails to link rather than bringing it back unseen.
+extern template struct boost::interprocess::ipcdetail::unrestricted_permissions_holder<0>;
+#endif
+
 int fileLock(const char* filePath) {
     int waitSeconds = 1;
     try {

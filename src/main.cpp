@@ -6,6 +6,7 @@
 #include "file.hpp"
 #include "java.hpp"
 #include "process_util.hpp"
+#include "system_dll.hpp"
 #include "xml_util.hpp"
 
 #include <windows.h>
@@ -200,6 +201,7 @@ static void holdConsole() {
 }
 
 int main(int argc, char* argv[]) {
+    restrictDllSearch();
 #ifndef _WIN32
     // Every line is flushed as soon as it is written, so a buffer buys nothing;
     // without one the C library sets none up on the heap at the first print.

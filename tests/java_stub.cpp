@@ -1,6 +1,8 @@
 // Stand-in for the java executable in end-to-end tests. Next to itself it
 // appends one record per call to calls.log (working directory and arguments)
 // and takes its exit code from the first line of exit_codes (0 when none).
+// While a file named hold lies next to it (at most a minute), it keeps
+// running, so a test can look at the desktop during its run.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +12,7 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #define getcwd _getcwd
 #else
 #include <unistd.h>
@@ -52,5 +55,12 @@ int main(int argc, char* argv[]) {
         log << "arg=" << argv[i] << '\n';
     }
     log.close();
+    for (int waited = 0; waited < 60000 && std::ifstream(dir + "hold"); waited += 50) {
+#ifdef _WIN32
+        Sleep(50);
+#else
+        usleep(50000);
+#endif
+    }
     return nextExitCode(dir + "exit_codes");
 }

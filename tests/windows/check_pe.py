@@ -4,11 +4,13 @@
 Usage: check_pe.py ARCH=EXE [ARCH=EXE ...]   (ARCH: i386 or amd64)
 
 Each exe is checked against its architecture's row of EXPECTED: machine, GUI
-subsystem, the DLLs it imports, no link timestamp, and a resource section
-holding exactly icon group 1 with one 128x128 24-bit BMP image.
+subsystem, the DLLs it imports at load time and those it names for loading on
+demand, no link timestamp, and a resource section holding exactly icon group 1
+with one 128x128 24-bit BMP image.
 """
 
 import os
+import re
 import struct
 import sys
 import unittest
@@ -16,11 +18,18 @@ import unittest
 import pefile
 
 SYSTEM_DLLS = {"KERNEL32", "USER32", "ADVAPI32", "MSVCRT"}
+# The launcher starts with the kernel and the C runtime alone; the boxes load
+# USER32 (with the GUI DLLs it brings) from the system folder when one is shown.
+LOAD_TIME_DLLS = {"KERNEL32", "MSVCRT"}
+ON_DEMAND_DLLS = {"USER32"}
+# Every DLL the exe names, also for GetModuleHandleW (NTDLL, which every
+# process has) or the C runtime's own on-demand loads, is the system's.
+NAMED_DLLS_ALLOWED = SYSTEM_DLLS | {"NTDLL"}
 
-# arch: (machine, imports that must all be present, imports allowed)
+# arch: machine
 EXPECTED = {
-    "i386": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], SYSTEM_DLLS, SYSTEM_DLLS),
-    "amd64": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"], set(), SYSTEM_DLLS),
+    "i386": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
+    "amd64": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"],
 }
 
 RT_ICON = pefile.RESOURCE_TYPE["RT_ICON"]
@@ -44,6 +53,23 @@ def importedDlls(pe):
     return names
 
 
+_WIDE_DLL_NAME = re.compile(rb"(?:[A-Za-z0-9_]\x00){1,32}\.\x00[dD]\x00[lL]\x00[lL]\x00")
+
+
+def namedDlls(pe):
+    """The DLLs named in the image as UTF-16 text, the form LoadLibraryExW
+    and GetModuleHandleW take, without ".DLL"."""
+    data = pe.__data__
+    names = set()
+    for match in _WIDE_DLL_NAME.finditer(data):
+        name = match.group().decode("utf-16-le").upper()[:-4]
+        # The last letter of a narrow string and its NUL read as one wide character.
+        if match.start() > 0 and data[match.start() - 1] != 0:
+            name = name[1:]
+        names.add(name)
+    return names
+
+
 def resourceTree(pe):
     """{type id: {name id: [(language id, bytes)]}} of the whole resource section."""
     tree = {}
@@ -64,7 +90,7 @@ class PeProperties(unittest.TestCase):
     def test_every_exe(self):
         self.assertTrue(EXES, "no exe given")
         for arch, path in EXES:
-            machine, requiredDlls, allowedDlls = EXPECTED[arch]
+            machine = EXPECTED[arch]
             pe = pefile.PE(path)
             with self.subTest(exe=path, check="machine"):
                 self.assertEqual(pe.FILE_HEADER.Machine, machine)
@@ -74,10 +100,12 @@ class PeProperties(unittest.TestCase):
             with self.subTest(exe=path, check="timestamp"):
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0,
                                  "a link timestamp makes builds differ")
-            with self.subTest(exe=path, check="imports"):
-                dlls = importedDlls(pe)
-                self.assertLessEqual(dlls, allowedDlls, "imports beyond the system's own DLLs")
-                self.assertLessEqual(requiredDlls, dlls, "expected system imports missing")
+            with self.subTest(exe=path, check="load-time imports"):
+                self.assertEqual(importedDlls(pe), LOAD_TIME_DLLS)
+            with self.subTest(exe=path, check="on-demand DLLs"):
+                named = namedDlls(pe)
+                self.assertLessEqual(ON_DEMAND_DLLS, named, "the boxes' DLL not named for loading")
+                self.assertLessEqual(named, NAMED_DLLS_ALLOWED, "names DLLs beyond the system's own")
             with self.subTest(exe=path, check="resources"):
                 self.checkIcon(resourceTree(pe))
 

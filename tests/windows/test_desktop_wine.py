@@ -11,7 +11,8 @@ the button or Enter.
 
 Screenshots land in WORK_DIR/screenshots/, one PNG per window.
 
-Usage: test_desktop_wine.py --wine WINE --launcher EXE --java-stub EXE --probe EXE --work-dir DIR
+Usage: test_desktop_wine.py --wine WINE --launcher EXE --java-stub EXE --javaw-stub EXE
+                            --probe EXE --work-dir DIR
 
 Exits 77 (skipped), saying why, where WINE cannot run.
 """
@@ -70,6 +71,13 @@ def xEnvironment():
     env = dict(os.environ, DISPLAY=DISPLAY)
     env.pop("WAYLAND_DISPLAY", None)
     return env
+
+
+def visibleWindows():
+    """Ids of all mapped X windows."""
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ".*"], env=xEnvironment(),
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    return set(int(w) for w in result.stdout.split())
 
 
 def xWindows(caption):
@@ -308,6 +316,44 @@ class DebugConsole(DesktopCase):
         self.assertEqual(self.calls(), [suite.MAIN_CALL])
 
 
+class ChildWindows(DesktopCase):
+    def test_only_a_console_java_opens_a_window(self):
+        # java.exe is a console program: started by the launcher, which has no
+        # console, it gets a console window of its own for as long as it runs.
+        # javaw.exe, a GUI program, shows nothing until the app does.
+        cases = [("console java.exe", OPTIONS.java_stub, "java.exe", 1),
+                 ("GUI javaw.exe", OPTIONS.javaw_stub, "javaw.exe", 0)]
+        for what, stub, name, consoles in cases:
+            with self.subTest(what):
+                items = [("java", "${APP_DIR}" + name)] + suite.MAIN_ITEMS[1:]
+                self.makeApp(mainBoot=suite.bootXml(items), java=False)
+                shutil.copy(stub, os.path.join(self.app, name))
+                hold = os.path.join(self.app, "hold")
+                open(hold, "w").close()
+                self.out.seek(0)
+                self.out.truncate()
+                before = visibleWindows()
+                self.startLauncher()
+                waitFor(self.calls, "call of the stand-in " + name)
+                running = time.monotonic()
+                caption = suite.APP + name
+                if consoles:
+                    waitFor(lambda: xWindows(caption), "console window captioned " + caption)
+                    print("%s: console up %.2f s after the call" % (what, time.monotonic() - running))
+                deadline = time.monotonic() + HOLD
+                while time.monotonic() < deadline:
+                    self.assertEqual(len(xWindows(caption)), consoles)
+                    self.assertEqual(len(visibleWindows() - before), consoles, "windows beside the child's")
+                    self.assertRunning()
+                    time.sleep(0.1)
+                self.pressed = time.monotonic()
+                os.remove(hold)
+                self.assertLess(self.awaitExit(what), EXIT_AFTER_PRESS)
+                waitFor(lambda: not visibleWindows() - before, "windows closing with the child")
+                command = suite.MAIN_COMMAND.replace(suite.JAVA, suite.APP + name)
+                self.assertEqual(self.lines(), suite.startLines() + suite.launchLines(0, command))
+
+
 def startXvfb(logPath):
     """Starts Xvfb on a free display number; returns (process, display)."""
     readEnd, writeEnd = os.pipe()
@@ -335,7 +381,7 @@ def missingTools():
 
 def main():
     global OPTIONS, DISPLAY
-    options, rest = suite.parseOptions("--probe")
+    options, rest = suite.parseOptions("--probe", "--javaw-stub")
     what = "the desktop test under " + options.wine
     wine_env.exitUnlessRuns(options.wine, what)
     missing = missingTools()
