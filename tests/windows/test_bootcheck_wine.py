@@ -196,11 +196,7 @@ def main():
     bootWine = OPTIONS.boot_wine if OPTIONS.boot_wine and os.access(OPTIONS.boot_wine, os.X_OK) else None
     wine_env.exitUnlessRuns(OPTIONS.wine, "bootcheck.exe under Wine")
     wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix, bootWine)
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
-    finally:
-        wine_env.stopServer(OPTIONS.wine, OPTIONS.prefix)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    sys.exit(wine_env.runTests(OPTIONS.wine, OPTIONS.prefix, [sys.argv[0]] + rest))
 
 
 if __name__ == "__main__":

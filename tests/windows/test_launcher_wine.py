@@ -300,11 +300,7 @@ def runTests(options, rest):
     wine server. Returns the exit code."""
     global OPTIONS
     OPTIONS = options
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
-    finally:
-        wine_env.stopServer(options.wine, options.prefix)
-    return 0 if result.wasSuccessful() else 1
+    return wine_env.runTests(options.wine, options.prefix, [sys.argv[0]] + rest)
 
 
 def main(suiteName="the end-to-end suite"):

@@ -164,11 +164,7 @@ def main():
         sys.exit("%s missing: build the native preset first" % OPTIONS.native_seticon)
     os.makedirs(OPTIONS.work_dir, exist_ok=True)
     wine_env.preparePrefixOrSkip(OPTIONS.wine, OPTIONS.prefix, "seticon.exe under Wine")
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
-    finally:
-        wine_env.stopServer(OPTIONS.wine, OPTIONS.prefix)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    sys.exit(wine_env.runTests(OPTIONS.wine, OPTIONS.prefix, [sys.argv[0]] + rest))
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import unittest
 
 RELAY_FUNCTIONS = "user32.MessageBoxW;user32.MessageBoxA"
 # Wine would offer to download Mono and Gecko when it creates a prefix.
@@ -132,6 +133,16 @@ def preparePrefixOrSkip(wine, prefix, what, **settings):
             raise
         print("SKIPPED: %s: creating the Wine prefix under qemu-user did not finish: %s" % (what, timeout))
         sys.exit(SKIPPED)
+
+
+def runTests(wine, prefix, argv):
+    """Runs the test cases of the main module with argv, then ends the prefix's
+    wine server; returns the exit status."""
+    try:
+        result = unittest.main(argv=argv, exit=False).result
+    finally:
+        stopServer(wine, prefix)
+    return 0 if result.wasSuccessful() else 1
 
 
 def stopServer(wine, prefix):
