@@ -11,13 +11,10 @@ file(CREATE_LINK ${BOOST_HEADERS_DIR} ${LAUNCHER_BOOST_INCLUDE}/boost SYMBOLIC)
 
 set(BOOST_FILESYSTEM_SOURCE_DIR ${PROJECT_SOURCE_DIR}/build/third_party/boost-filesystem/src
     CACHE PATH "libs/filesystem/src of the Boost version whose headers are used")
+# Fetched by the set-up step; configuring only looks for them.
 if(NOT EXISTS ${BOOST_FILESYSTEM_SOURCE_DIR}/operations.cpp)
-    execute_process(
-        COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-boost-filesystem-src.sh
-        RESULT_VARIABLE fetchResult)
-    if(NOT fetchResult EQUAL 0 OR NOT EXISTS ${BOOST_FILESYSTEM_SOURCE_DIR}/operations.cpp)
-        message(FATAL_ERROR "Boost.Filesystem sources missing in ${BOOST_FILESYSTEM_SOURCE_DIR}")
-    endif()
+    message(FATAL_ERROR "Boost.Filesystem sources missing in ${BOOST_FILESYSTEM_SOURCE_DIR}: "
+        "run scripts/install-deps.sh test, which fetches them")
 endif()
 
 # Flags shared by everything that goes into the exe: small, and no build path

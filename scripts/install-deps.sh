@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for a job: "demo" (build the
-# launcher and run the demo) or "test" (everything the test suites need).
+# launcher and run the demo) or "test" (everything the test suites need, and
+# the Boost.Filesystem sources the Windows build trees compile).
 set -euo pipefail
 
 # The native build tree holds the tests, the benchmarks and seticon (stb) too, so configuring it
@@ -21,16 +22,62 @@ case "${1:-}" in
     *) echo "usage: $0 demo|test" >&2; exit 2 ;;
 esac
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+
 missing=()
 for package in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+[ "$1" = test ] || exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Boost.Filesystem's sources for the MinGW build: no Debian package ships Boost
+# built for MinGW, so the Windows build trees compile these files themselves.
+# They come from Debian's boost1.81 source package (the same version as the
+# headers; none of Debian's patches touches these files); only libs/filesystem/src
+# is kept. Configuring a Windows tree only looks for them here.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+dest="$root/build/third_party/boost-filesystem"
+package=boost1.81
+[ -f "$dest/src/operations.cpp" ] && exit 0
+
+if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "Adding Debian's source packages to apt's sources"
+    $sudo tee /etc/apt/sources.list.d/debian-src.sources >/dev/null <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    $sudo apt-get update -qq
+fi
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+echo "Fetching Boost.Filesystem's sources ($package source package)"
+(cd "$work" && apt-get source --download-only -qq "$package" >/dev/null)
+orig="$(ls "$work"/${package}_*.orig.tar.*)"
+mkdir -p "$work/tree"
+tar -xf "$orig" -C "$work/tree" --strip-components=1 --wildcards '*/libs/filesystem/src/*'
+
+mkdir -p "$(dirname "$dest")"
+rm -rf "$dest.tmp"
+mkdir -p "$dest.tmp"
+cp -r "$work/tree/libs/filesystem/src" "$dest.tmp/src"
+rm -rf "$dest"
+mv "$dest.tmp" "$dest"
+echo "Boost.Filesystem sources in $dest/src"
