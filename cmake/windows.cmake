@@ -89,8 +89,12 @@ function(launcher_static_runtime target)
     target_link_options(${target} PRIVATE
         -static -s
         -Wl,--gc-sections
-        -Wl,--no-insert-timestamp)
+        -Wl,--no-insert-timestamp
+        -Wl,-Map=${CMAKE_BINARY_DIR}/maps/${target}.map)
 endfunction()
+# The link maps say which object each piece of code came from: ours or the
+# runtime's (tests/windows/check_fp_code.py).
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/maps)
 
 # Makes a statically linked executable the launcher: GUI subsystem (no console
 # window of its own, entry still main) and the generated icon as its only
