@@ -5,15 +5,24 @@ i686 code that does its floating point on the x87 unit rounds through 80-bit
 registers, while the native build (x86-64) uses SSE: the same sources then
 give other results (seticon's resampled pixels, for one). This check fails
 when
-  - the code of our own sources in a linked 32-bit exe holds an x87
-    instruction (the link map tells our code from the C and C++ runtime's,
-    which is prebuilt and keeps its own), or
+  - the code of our own sources in a linked 32-bit exe computes on the x87
+    unit (the link map tells our code from the C and C++ runtime's, which is
+    prebuilt and keeps its own),
+  - the code of ours in a program that must do no floating-point work at all
+    (--no-fp: the launcher) holds any floating-point arithmetic, or
   - a 32-bit compile of our sources and a native one use different
     floating-point options (compile_commands.json of both trees).
+Even SSE2 code keeps some x87 loads and stores: the 32-bit calling convention
+returns float and double results in st(0) (from floor, say, or a function
+called through a pointer), and only the x87 unit converts between floating
+point and 64-bit integers there. They move values of the width they hold or
+convert them with one IEEE rounding, as SSE does, so they are counted and
+allowed; anything else of the x87 unit is not. The runtime's math functions
+our code calls are listed.
 It only reads files, so it runs on every machine, whatever its kernel runs.
 
 Usage: check_fp_code.py --objdump OBJDUMP --root SOURCE_DIR
-           --build32 TREE --native NATIVE_TREE EXE=MAP...
+           --build32 TREE --native NATIVE_TREE [--no-fp EXE_NAME]... EXE=MAP...
 """
 import argparse
 import json
@@ -35,8 +44,20 @@ REQUIRED = ("-ffp-contract=off",)
 REQUIRED_32 = ("-msse2", "-mfpmath=sse")
 # Our sources: what the shipped programs and their tests compile of this repository.
 OUR_FOLDERS = ("src", "bootcheck", "seticon", "posix")
-# x87 mnemonics all begin with f; these few that do are not x87 arithmetic or moves.
+# x87 mnemonics all begin with f; these few that do are not x87 instructions.
 NOT_X87 = {"fs", "femms", "fxsave", "fxrstor"}
+# x87 loads and stores of float, double and integers, constants, and the control
+# word: what the calling convention and 64-bit integer conversions need (80-bit
+# loads and stores, fldt and fstpt, are not among them).
+X87_MOVE = re.compile(r"^(fld[sl]?|fstp?[sl]?|fldz|fld1|fxch|fild[sl]?l?|fistp?[sl]?l?|fisttp[sl]?l?"
+                      r"|fn?stcw|fldcw|fwait)$")
+# SSE floating-point arithmetic, compares and conversions (not moves or bitwise zeroing).
+SSE_FP = re.compile(r"^(v?(add|sub|mul|div|sqrt|min|max|rcp|rsqrt|u?comi|round|hadd|hsub|dp|cmp[a-z]*)(ss|sd|ps|pd)"
+                    r"|v?cvt[a-z0-9]*)$")
+# Functions of a C math library, by name.
+MATH_FUNCTION = re.compile(r"^_?(a?(sin|cos|tan)h?|atan2|exp(2|m1)?|log(2|10|1p)?|pow|sqrt|cbrt|hypot|floor|ceil"
+                           r"|trunc|l?l?round|l?l?rint|nearbyint|fmod|remainder|modf|frexp|ldexp|scalbn|erfc?"
+                           r"|[lt]gamma|fabs|strto[dfl]|ato[f])[fl]?$")
 RUNTIME_PREFIXES = ("/usr/",)
 
 
@@ -88,8 +109,10 @@ def compareOptions(root, build32, native):
 
 
 def textPieces(mapPath):
-    """(start, end, origin file, section) of each input section in the map's .text."""
+    """(start, end, origin file, section) of each input section in the map's .text,
+    and the address of each symbol defined there."""
     pieces = []
+    symbols = {}
     inText = False
     pending = None
     with open(mapPath, errors="replace") as f:
@@ -111,9 +134,13 @@ def textPieces(mapPath):
                 if size and re.match(r"\.text([.$]|$)", section):
                     pieces.append((start, start + size, match.group(4).strip(), section))
                 continue
+            match = re.match(r"^\s+(0x[0-9a-f]+)\s+(\S+)$", line)
+            if match:
+                symbols[int(match.group(1), 16)] = match.group(2)
+                continue
             match = re.match(r"^ (\.\S+)\s*$", line)
             pending = match.group(1) if match else None
-    return sorted(pieces)
+    return sorted(pieces), symbols
 
 
 def isOurs(origin, buildDir):
@@ -127,18 +154,22 @@ def isOurs(origin, buildDir):
     raise SystemExit("cannot tell whose code %s is" % origin)
 
 
-def countX87(objdump, exe, mapPath, buildDir):
-    """Counts instructions and x87 instructions in our code and in the runtime's."""
-    pieces = textPieces(mapPath)
+def countFloatingPoint(objdump, exe, mapPath, buildDir):
+    """Counts in the exe's code: instructions, x87 moves and other x87 instructions
+    and SSE floating-point arithmetic, ours and the runtime's; and the places of
+    ours that compute on the x87 unit, and the runtime's math functions ours calls."""
+    pieces, symbols = textPieces(mapPath)
     if not pieces:
         raise SystemExit("%s lists no .text sections" % mapPath)
-    counts = {True: [0, 0], False: [0, 0]}
-    x87Sections = {}
+    counts = {ours: {"instructions": 0, "x87 moves": 0, "x87 arithmetic": 0, "SSE arithmetic": 0}
+              for ours in (True, False)}
+    x87Places = {}
+    mathCalls = set()
     listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", "-j", ".text", exe],
                              check=True, capture_output=True, text=True).stdout
     index = 0
     for line in listing.splitlines():
-        match = re.match(r"^\s+([0-9a-f]+):\s+(\S+)", line)
+        match = re.match(r"^\s+([0-9a-f]+):\s+(\S+)\s*(\S*)", line)
         if not match:
             continue
         address = int(match.group(1), 16)
@@ -149,14 +180,23 @@ def countX87(objdump, exe, mapPath, buildDir):
         start, end, origin, section = pieces[index]
         ours = isOurs(origin, buildDir)
         mnemonic = match.group(2)
-        x87 = mnemonic.startswith("f") and mnemonic not in NOT_X87
-        counts[ours][0] += 1
-        if x87:
-            counts[ours][1] += 1
-            if ours:
-                key = "%s (%s)" % (section, os.path.basename(origin))
-                x87Sections[key] = x87Sections.get(key, 0) + 1
-    return counts, x87Sections
+        count = counts[ours]
+        count["instructions"] += 1
+        if mnemonic.startswith("f") and mnemonic not in NOT_X87:
+            if X87_MOVE.match(mnemonic):
+                count["x87 moves"] += 1
+            else:
+                count["x87 arithmetic"] += 1
+                if ours:
+                    place = "%s in %s" % (mnemonic, os.path.basename(origin))
+                    x87Places[place] = x87Places.get(place, 0) + 1
+        elif SSE_FP.match(mnemonic):
+            count["SSE arithmetic"] += 1
+        elif ours and mnemonic == "call" and match.group(3).startswith("0x"):
+            target = symbols.get(int(match.group(3), 16), "")
+            if MATH_FUNCTION.match(target):
+                mathCalls.add(target)
+    return counts, x87Places, sorted(mathCalls)
 
 
 def main():
@@ -165,6 +205,8 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--build32", required=True)
     parser.add_argument("--native", required=True)
+    parser.add_argument("--no-fp", action="append", default=[], metavar="EXE_NAME",
+                        help="a program whose code of ours must do no floating-point arithmetic at all")
     parser.add_argument("exes", nargs="+", metavar="EXE=MAP")
     options = parser.parse_args()
     root = os.path.abspath(options.root)
@@ -173,15 +215,24 @@ def main():
     failures = compareOptions(root, buildDir, os.path.abspath(options.native))
     for pair in options.exes:
         exe, mapPath = pair.split("=", 1)
-        counts, x87Sections = countX87(options.objdump, exe, mapPath, buildDir)
+        counts, x87Places, mathCalls = countFloatingPoint(options.objdump, exe, mapPath, buildDir)
         name = os.path.basename(exe)
-        print("%s: our code %d instructions, %d x87; the runtime's %d instructions, %d x87" %
-              (name, counts[True][0], counts[True][1], counts[False][0], counts[False][1]))
-        if counts[True][0] == 0:
+        ours, runtime = counts[True], counts[False]
+        print("%s: our code %d instructions: %d x87 arithmetic, %d x87 loads and stores, %d SSE arithmetic; "
+              "the runtime's %d instructions, %d x87 (%d of them loads and stores)" % (
+                  name, ours["instructions"], ours["x87 arithmetic"], ours["x87 moves"], ours["SSE arithmetic"],
+                  runtime["instructions"], runtime["x87 arithmetic"] + runtime["x87 moves"], runtime["x87 moves"]))
+        print("%s: the runtime's math functions our code calls: %s" % (name, ", ".join(mathCalls) or "none"))
+        if ours["instructions"] == 0:
             failures.append("%s: no code of ours found through %s" % (name, mapPath))
-        if counts[True][1]:
-            failures.append("%s: our code holds %d x87 instructions, in %s" % (
-                name, counts[True][1], ", ".join("%s: %d" % item for item in sorted(x87Sections.items())[:20])))
+        if ours["x87 arithmetic"]:
+            failures.append("%s: our code computes on the x87 unit, %d instructions: %s" % (
+                name, ours["x87 arithmetic"], ", ".join("%s: %d" % item for item in sorted(x87Places.items()))))
+        if name in options.no_fp:
+            work = ours["x87 arithmetic"] + ours["x87 moves"] + ours["SSE arithmetic"]
+            if work or mathCalls:
+                failures.append("%s: must do no floating-point work, but our code holds %d floating-point "
+                                "instructions and calls %s" % (name, work, ", ".join(mathCalls) or "no math function"))
     for failure in failures:
         print("error: " + failure)
     return 1 if failures else 0
