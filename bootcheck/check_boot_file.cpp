@@ -6,14 +6,16 @@
 
 #include "java_command_line.hpp"
 
+#include "base.hpp"
 #include "java.hpp"
+#include "launcher_args.hpp"
 
 unsigned checkedCodePage = 0;
 
 BootFileReport checkBootFile(const std::string& role, const std::string& configPath,
-                             const std::string& workingDirectory) {
-    BootFileReport report{role, configPath, workingDirectory, {}, false, "", {}};
-    LauncherReading reading = readAsLauncher(configPath);
+                             const std::string& workingDirectory, const std::vector<std::wstring>& launcherArgs) {
+    BootFileReport report{role, configPath, workingDirectory, {}, false, "", {}, {}};
+    LauncherReading reading = readAsLauncher(configPath, launcherArgs);
     bool read = reading.boot.error.failure == bootRead;
     if (!read) {
         reportReadingFailure(report, reading);
@@ -43,5 +45,19 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
     checkClassPath(report, values[jop_cp], lines[jop_cp]);
     checkMainClass(report, values[jop_main], lines[jop_main]);
     checkCommandLineLength(report);
+
+    std::vector<const BootItem*> forwardItems;
+    for (const BootItem& item : reading.layout.items) {
+        if (item.hasKey && item.key == launcherArgsKey) {
+            forwardItems.push_back(&item);
+        }
+    }
+    checkLauncherArgs(report, forwardItems);
+    if (reading.boot.forwardsArguments) {
+        report.environment.push_back("LAUNCHER_ARGC=" + std::to_string(launcherArgs.size()));
+        for (size_t i = 0; i < launcherArgs.size(); ++i) {
+            report.environment.push_back("LAUNCHER_ARG" + std::to_string(i + 1) + "=" + wstringToUtf8(launcherArgs[i]));
+        }
+    }
     return report;
 }

@@ -28,6 +28,8 @@ constexpr FindingKind findingKinds[findingCodeCount] = {
             "config/boot.xml:3: error: the java value holds a blank and no quotes, so the system runs \"C:\\Program.exe\"; ... [BC115]"),
     FINDING(BC116, true, "an app folder holding a double quote while the java value holds a placeholder",
             "config/boot.xml:3: error: the app folder \"/home/me/my \"app\"/\" holds a double quote; ... [BC116]"),
+    FINDING(BC117, true, "a launcherArgs item whose value is not \"append\" or \"ignore\"",
+            "config/boot.xml:9: error: launcherArgs value \"yes\" is neither \"append\" nor \"ignore\"; ... [BC117]"),
     FINDING(BC201, false, "a key that is probably meant to be one of the seven keys",
             "config/boot.xml:6: warning: key \"Xmx\" is not read; write key=\"-Xmx\" ... [BC201]"),
     FINDING(BC202, false, "a wanted key given more than once",

@@ -17,6 +17,7 @@ enum FindingCode {
     BC114,
     BC115,
     BC116,
+    BC117,
     BC201,
     BC202,
     BC203,
@@ -55,6 +56,9 @@ struct BootFileReport {
     bool started;                  // the launcher gets as far as starting a program
     std::string commandLine;
     std::vector<std::string> arguments;  // as the program's C runtime splits them
+    // NAME=VALUE of the LAUNCHER_ARGC and LAUNCHER_ARGn variables the program
+    // gets, when the boot file forwards the launcher's arguments.
+    std::vector<std::string> environment;
 };
 
 // Every kind of finding: code, severity, one-line summary and an example line.

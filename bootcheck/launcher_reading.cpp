@@ -9,12 +9,12 @@
 
 static const char configurationErrorBox[] = "the launcher shows the configuration-error box and starts nothing";
 
-LauncherReading readAsLauncher(const std::string& configPath) {
+LauncherReading readAsLauncher(const std::string& configPath, const std::vector<std::wstring>& launcherArgs) {
     LauncherReading reading{BootReading{}, BootLayout{false, {}, 0, {}, 0, ""}};
     // The launcher's reader writes the file's path on standard output; that
     // line is the launcher's diagnostic, not bootcheck's.
     int console = quietStandardOutput();
-    reading.boot = readBootFile(configPath, [&reading](const ParsedXml& parsed) { reading.layout = bootLayoutOf(parsed); });
+    reading.boot = readBootFile(configPath, launcherArgs, [&reading](const ParsedXml& parsed) { reading.layout = bootLayoutOf(parsed); });
     restoreStandardOutput(console);
     return reading;
 }
@@ -111,7 +111,7 @@ void checkLayout(BootFileReport& report, const BootLayout& layout) {
         if (!item.hasKey) {
             continue;
         }
-        bool wanted = false;
+        bool wanted = item.key == launcherArgsKey;
         for (const std::string& key : bootKeys) {
             wanted = wanted || item.key == key;
         }

@@ -6,6 +6,7 @@
 #include "boot_reading.hpp"
 
 #include <string>
+#include <vector>
 
 // One boot file as the launcher reads it, and where its parts stand.
 struct LauncherReading {
@@ -15,7 +16,8 @@ struct LauncherReading {
 
 // Reads configPath once, through the launcher's own reading, as a launcher in
 // the folder appDir (a global of the launcher's base) would.
-LauncherReading readAsLauncher(const std::string& configPath);
+// launcherArgs stand for the launcher's own arguments.
+LauncherReading readAsLauncher(const std::string& configPath, const std::vector<std::wstring>& launcherArgs);
 
 // Whether the file's structure is checked: the reader parsed it and the
 // launcher got as far as looking up its keys.

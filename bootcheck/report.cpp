@@ -34,6 +34,12 @@ void printText(std::ostream& out, const std::vector<BootFileReport>& reports) {
         for (size_t i = 0; i < report.arguments.size(); ++i) {
             out << "  [" << i << "] " << report.arguments[i] << '\n';
         }
+        if (!report.environment.empty()) {
+            out << "The launcher appends its own arguments after the main class and sets, exactly as given:\n";
+            for (const std::string& variable : report.environment) {
+                out << "  " << variable << '\n';
+            }
+        }
         out << '\n';
     }
     out << "bootcheck: " << counted(countFindings(reports, true), "error") << ", "
@@ -99,7 +105,16 @@ void printJson(std::ostream& out, const std::string& appDir, const std::vector<B
         for (size_t a = 0; a < report.arguments.size(); ++a) {
             out << (a == 0 ? "" : ", ") << jsonString(report.arguments[a]);
         }
-        out << "]\n    }";
+        out << "]";
+        // Only for a boot file that forwards arguments, so other reports keep their shape.
+        if (!report.environment.empty()) {
+            out << ",\n      \"environment\": [";
+            for (size_t v = 0; v < report.environment.size(); ++v) {
+                out << (v == 0 ? "" : ", ") << jsonString(report.environment[v]);
+            }
+            out << "]";
+        }
+        out << "\n    }";
     }
     out << "\n  ],\n  \"errors\": " << countFindings(reports, true)
         << ",\n  \"warnings\": " << countFindings(reports, false) << "\n}\n";

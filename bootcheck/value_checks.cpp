@@ -6,6 +6,7 @@
 #include "utf8.hpp"
 
 #include "boot_reading.hpp"
+#include "launcher_args.hpp"
 #include "java.hpp"
 
 #include <boost/filesystem/operations.hpp>
@@ -28,6 +29,8 @@ static const std::map<std::string, std::string> keyAliases = {
     {"java.exe", jop_java},    {"javaexe", jop_java},     {"jvm", jop_java},
     {"arg", jop_args},         {"arguments", jop_args},   {"jvmargs", jop_args},
     {"jvm-args", jop_args},    {"vmargs", jop_args},      {"vmoptions", jop_args},
+    {"launcher-args", launcherArgsKey}, {"launcher_args", launcherArgsKey}, {"launcherarg", launcherArgsKey},
+    {"launcherarguments", launcherArgsKey}, {"forwardargs", launcherArgsKey},
 };
 
 static std::string lowered(std::string text) {
@@ -40,7 +43,9 @@ static std::string lowered(std::string text) {
 std::string probableKey(const std::string& key) {
     std::string plain = lowered(trimmed(key));
     plain.erase(0, plain.find_first_not_of('-'));
-    for (const std::string& wanted : bootKeys) {
+    std::vector<std::string> known = bootKeys;
+    known.push_back(launcherArgsKey);
+    for (const std::string& wanted : known) {
         std::string wantedPlain = lowered(wanted);
         wantedPlain.erase(0, wantedPlain.find_first_not_of('-'));
         if (plain == wantedPlain) {
@@ -291,5 +296,23 @@ void checkCommandLineLength(BootFileReport& report) {
                    "the command line is " + std::to_string(report.commandLine.size()) + " characters long; Windows " +
                        "refuses 32,767 or more, so the launcher cannot start java there; shorten the class path " +
                        "(a folder/* wildcard) or the args");
+    }
+}
+
+void checkLauncherArgs(BootFileReport& report, const std::vector<const BootItem*>& items) {
+    const char* effect = "the launcher ignores it and passes none of its own arguments to java";
+    for (const BootItem* item : items) {
+        if (!item->hasValue) {
+            addFinding(report, item->line, BC117,
+                       "the item with key " + inQuotes(launcherArgsKey) + " has no value attribute, so " + effect +
+                           "; write value=\"append\" or remove the item");
+            return;
+        }
+    }
+    const BootItem* last = items.empty() ? NULL : items.back();
+    if (last != NULL && last->value != launcherArgsAppend && last->value != launcherArgsIgnore) {
+        addFinding(report, last->valueLine, BC117,
+                   "launcherArgs value " + inQuotes(last->value) + " is neither \"append\" nor \"ignore\", so " +
+                       effect + "; write value=\"append\"");
     }
 }

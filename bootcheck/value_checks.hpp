@@ -1,9 +1,11 @@
 #pragma once
 
+#include "boot_layout.hpp"
 #include "findings.hpp"
 
 #include <map>
 #include <string>
+#include <vector>
 
 // Checks on the values of a boot file: sizes, main class, class path, text,
 // entities and the length of the command line they make.
@@ -28,3 +30,6 @@ void checkHeap(BootFileReport& report, const std::map<std::string, std::string>&
 void checkMainClass(BootFileReport& report, const std::string& value, long line);
 void checkClassPath(BootFileReport& report, const std::string& value, long line);
 void checkCommandLineLength(BootFileReport& report);
+// The items with key launcherArgs, in document order: one without a value, or
+// a last value other than "append" and "ignore".
+void checkLauncherArgs(BootFileReport& report, const std::vector<const BootItem*>& items);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -157,6 +158,41 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     }
     std::memcpy(lpMultiByteStr, out.data(), out.size());
     return static_cast<int>(out.size());
+}
+
+BOOL IsDBCSLeadByteEx(UINT, BYTE) {
+    return FALSE;
+}
+
+LPWSTR GetEnvironmentStringsW(void) {
+    std::wstring block;
+    for (char** variable = environ; *variable != NULL; ++variable) {
+        int count = MultiByteToWideChar(CP_ACP, 0, *variable, -1, NULL, 0);
+        std::wstring wide(static_cast<size_t>(count), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, *variable, -1, &wide[0], count);
+        block += wide;  // with its NUL
+    }
+    block += L'\0';
+    LPWSTR copy = new wchar_t[block.size()];
+    std::wmemcpy(copy, block.data(), block.size());
+    return copy;
+}
+
+BOOL FreeEnvironmentStringsW(LPWSTR penv) {
+    delete[] penv;
+    return TRUE;
+}
+
+BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
+    std::string name;
+    std::string value;
+    if (lpName == NULL || !pathBytes(lpName, name) || name.empty() || name.find('=') != std::string::npos) {
+        return FALSE;
+    }
+    if (lpValue == NULL) {
+        return unsetenv(name.c_str()) == 0;
+    }
+    return pathBytes(lpValue, value) && setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
 // A path longer than the buffer is cut and terminated, and the result is

@@ -79,8 +79,9 @@ std::string quoteJavaPath(const std::string& javaPath, size_t programEnd) {
     return javaPath;
 }
 
-BootReading readBootFile(const std::string& configPath, const XmlInspector& inspect) {
-    BootReading reading{BootError{bootRead, "", 0}, {}, "", ""};
+BootReading readBootFile(const std::string& configPath, const std::vector<std::wstring>& launcherArgs,
+                         const XmlInspector& inspect) {
+    BootReading reading{BootError{bootRead, "", 0}, {}, "", false, {}, ""};
     boost::property_tree::ptree pt;
     if (!readBootTree(configPath, pt, reading.error, inspect)) {
         return reading;
@@ -89,6 +90,14 @@ BootReading readBootFile(const std::string& configPath, const XmlInspector& insp
         if (!findXmlValue(pt, key, reading.values[key], reading.error)) {
             return reading;
         }
+    }
+    // Not one of the seven: a file without it, or with an item that lacks its
+    // value, reads as it always has.
+    std::string forward;
+    BootError ignored;
+    if (findXmlValue(pt, launcherArgsKey, forward, ignored) && !forward.empty()) {
+        reading.values[launcherArgsKey] = forward;
+        reading.forwardsArguments = forward == launcherArgsAppend;
     }
     std::map<std::string, std::string> ansi;
     for (const std::string& key : bootKeys) {
@@ -108,5 +117,11 @@ BootReading readBootFile(const std::string& configPath, const XmlInspector& insp
     std::string javaOption = jop_Xmn + ansi[jop_Xmn] + " " + jop_Xms + ansi[jop_Xms] + " " + jop_Xmx + ansi[jop_Xmx];
     reading.commandLine =
         reading.program + " " + javaOption + " -cp " + ansi[jop_cp] + " " + ansi[jop_args] + " " + ansi[jop_main];
+    if (reading.forwardsArguments) {
+        for (const std::wstring& argument : launcherArgs) {
+            reading.arguments.push_back(forwardedArgument(argument));
+            reading.commandLine += " " + quoteForJava(reading.arguments.back().ansi);
+        }
+    }
     return reading;
 }

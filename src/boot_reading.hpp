@@ -1,5 +1,6 @@
 #pragma once
 
+#include "launcher_args.hpp"
 #include "xml_util.hpp"
 
 #include <map>
@@ -12,15 +13,21 @@ extern const std::vector<std::string> bootKeys;
 // What reading one boot file found, for the launcher and for bootcheck.
 struct BootReading {
     BootError error;                            // failure bootRead when a command line was made
-    std::map<std::string, std::string> values;  // each key's value as the file gives it (UTF-8)
+    std::map<std::string, std::string> values;  // each key's value as the file gives it (UTF-8);
+                                                // launcherArgs only where an item gives it
     std::string program;                        // the java path as the command line begins with it
+    bool forwardsArguments;                     // launcherArgs is "append"
+    std::vector<ForwardedArgument> arguments;   // the launcher's, as they follow the main class
     std::string commandLine;
 };
 
 // Reads configPath as the launcher does, with the placeholders standing for
 // the globals appDir and parentDir, and assembles the Java command line in the
-// ANSI code page. inspect, when given, sees the parsed document.
-BootReading readBootFile(const std::string& configPath, const XmlInspector& inspect = XmlInspector());
+// ANSI code page, launcherArgs after the main class when the file asks for
+// them. inspect, when given, sees the parsed document.
+BootReading readBootFile(const std::string& configPath,
+                         const std::vector<std::wstring>& launcherArgs = std::vector<std::wstring>(),
+                         const XmlInspector& inspect = XmlInspector());
 
 // The text of the error replacePlaceholders throws when a placeholder would
 // insert a folder that holds a double quote.

@@ -5,6 +5,7 @@
 #include "boot_reading.hpp"
 #include "const.hpp"
 #include "file.hpp"
+#include "launcher_args.hpp"
 #include "process_util.hpp"
 #include "system_dll.hpp"
 
@@ -19,6 +20,8 @@
 
 std::string javaCommandLine;
 int EXIT_doUpdate = 21;
+std::vector<std::wstring> launcherArgs;
+bool javaTakesLauncherArgs = false;
 
 // Set when the launcher made the console itself, so it vanishes with the launcher.
 static bool ownConsole = false;
@@ -32,11 +35,22 @@ static std::vector<char> writableCopy(const std::string& text) {
 }
 
 void readBootXml(const std::string& configPath) {
-    BootReading reading = readBootFile(configPath);
+    BootReading reading = readBootFile(configPath, launcherArgs);
     if (reading.error.failure != bootRead) {
         throwBootError(reading.error, configPath);
     }
+    for (size_t i = 0; i < reading.arguments.size(); ++i) {
+        const ForwardedArgument& argument = reading.arguments[i];
+        if (argument.form != argumentExact) {
+            logLine("launcherArgs:arg" + std::to_string(i + 1) + "=" + argument.ansi +
+                    (argument.form == argumentShortName
+                         ? " (its short name: the ANSI code page lacks characters of it)"
+                         : " (\"?\" for characters the ANSI code page lacks; LAUNCHER_ARG" + std::to_string(i + 1) +
+                               " holds it exactly)"));
+        }
+    }
     javaCommandLine = reading.commandLine;
+    javaTakesLauncherArgs = reading.forwardsArguments;
 }
 
 int launchJava(std::string currentDir, std::string configPath, int doWait) {
@@ -46,6 +60,15 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
         MessageBox2(std::string("設定ファイル ") + ansiToUtf8(configPath) + " の解析に失敗しました。");
         return ERR;
     }
+    // Refused here rather than by CreateProcessA, so the user learns why.
+    size_t characters = commandLineCharacters(javaCommandLine);
+    if (javaTakesLauncherArgs && characters >= commandLineLimit) {
+        MessageBox2("起動時に渡された引数 (" + std::to_string(launcherArgs.size()) +
+                    " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
+                    " 文字、上限 " + std::to_string(commandLineLimit - 1) + " 文字)。");
+        return ERR;
+    }
+    prepareChildEnvironment(javaTakesLauncherArgs, launcherArgs);
     logLine("currentDir=" + currentDir);
     logLine("javaCommandLine=" + javaCommandLine);
 
@@ -129,6 +152,9 @@ int main(int argc, char* argv[]) {
 #endif
     std::printf("argc=%d\n", argc);
     std::printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
+
+    launcherArgs = launcherArguments(argc, argv);
+    rememberGivenEnvironment();
 
     int retCode = 0;
     bool appDirKnown = setModuleFileName() == OK;
