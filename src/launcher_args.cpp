@@ -10,10 +10,6 @@
 #include <cwctype>
 #include <utility>
 
-const std::string launcherArgsKey = "launcherArgs";
-const std::string launcherArgsAppend = "append";
-const std::string launcherArgsIgnore = "ignore";
-
 static const std::wstring argumentCountName = L"LAUNCHER_ARGC";
 // L"LAUNCHER_ARG" followed by a number.
 static const std::wstring argumentNamePrefix = L"LAUNCHER_ARG";

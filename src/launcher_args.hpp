@@ -6,9 +6,11 @@
 // The launcher's own arguments, forwarded to java when a boot file asks for it
 // with <item key="launcherArgs" value="append"/>.
 
-extern const std::string launcherArgsKey;        // "launcherArgs"
-extern const std::string launcherArgsAppend;     // "append"
-extern const std::string launcherArgsIgnore;     // "ignore"
+// The boot file's key and its two values; each unit has its own copy, as of
+// the seven keys, so tables built at start-up can use them.
+const std::string launcherArgsKey = "launcherArgs";
+const std::string launcherArgsAppend = "append";
+const std::string launcherArgsIgnore = "ignore";
 // Windows refuses a command line of this many characters or more.
 const size_t commandLineLimit = 32767;
 
