@@ -1,5 +1,7 @@
 #pragma once
 
+#include "xml_util.hpp"
+
 #include <string>
 #include <vector>
 
@@ -21,8 +23,8 @@ struct TopElement {
     std::string name;
 };
 
-// Where things stand in a boot file, found by the reader the launcher uses
-// (Boost.PropertyTree's rapidxml, the flags read_xml gives it for flags 0).
+// Where things stand in a boot file, found in the document the launcher's
+// reader parsed.
 struct BootLayout {
     bool parsed;
     std::vector<TopElement> topElements;
@@ -32,6 +34,4 @@ struct BootLayout {
     std::string mismatchName;
 };
 
-// Reads the file the way read_xml does. Only call it for a file the launcher's
-// reader has parsed: it parses to the same depth.
-BootLayout readBootLayout(const std::string& fileName);
+BootLayout bootLayoutOf(const ParsedXml& parsed);

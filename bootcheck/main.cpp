@@ -7,8 +7,10 @@
 
 #include "base_win.hpp"
 #include "const.hpp"
+#include "launcher_args.hpp"
 
 #include <boost/filesystem/operations.hpp>
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ namespace fs = boost::filesystem;
 
 static const char usage[] =
     "usage: bootcheck [--json] [--codepage 932|1252] [APP_DIR]\n"
+    "       bootcheck [--json] [--codepage 932|1252] [APP_DIR] --launcher-args [ARG...]\n"
     "       bootcheck --help\n";
 
 static void printHelp() {
@@ -42,6 +45,11 @@ static void printHelp() {
                  "           run the app (932 Japanese, 1252 Western); the launcher converts UTF-8\n"
                  "           values to the ANSI code page, and java receives \"?\" for a character\n"
                  "           it lacks. Default: the ANSI code page of this Windows; none elsewhere.\n"
+                 "  --launcher-args [ARG...]\n"
+                 "           the arguments the launcher is started with, as a file association's\n"
+                 "           \"%1\" or a dropped file gives them; everything after it is one. For a\n"
+                 "           boot file with launcherArgs=append it shows them after the main class\n"
+                 "           and the LAUNCHER_ARGC and LAUNCHER_ARG1... variables the program gets.\n"
                  "  --help   print this text\n"
                  "\n"
                  "Exit status: 0 no error found (warnings allowed), 1 at least one error,\n"
@@ -88,9 +96,16 @@ int main(int argc, char* argv[]) {
     bool json = false;
     std::vector<std::string> folders;
     bool optionsEnded = false;
+    std::vector<std::wstring> launcherArgs;
     checkedCodePage = ansiCodePage();
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
+        if (!optionsEnded && argument == "--launcher-args") {
+            // Read as the launcher reads its own: on Windows from the wide command line.
+            std::vector<std::wstring> words = launcherArguments(argc, argv);
+            launcherArgs.assign(words.begin() + std::min(static_cast<size_t>(i), words.size()), words.end());
+            break;
+        }
         if (!optionsEnded && (argument == "--help" || argument == "-h")) {
             printHelp();
             return 0;
@@ -123,9 +138,8 @@ int main(int argc, char* argv[]) {
     parentDir = fs::path(appDir).parent_path().string() + fileSep;
     std::string updaterDir = appDir + "updater";
     std::vector<BootFileReport> reports = {
-        checkBootFile("main application", appDir + "config" + fileSep + "boot.xml", appDir),
-        checkBootFile("updater",
-                      updaterDir + fileSep + "config" + fileSep + "boot.xml", updaterDir),
+        checkBootFile("main application", appDir + "config" + fileSep + "boot.xml", appDir, launcherArgs),
+        checkBootFile("updater", updaterDir + fileSep + "config" + fileSep + "boot.xml", updaterDir, launcherArgs),
     };
     if (json) {
         printJson(std::cout, appDir, reports);

@@ -1,5 +1,7 @@
 #include "program_file.hpp"
 
+#include "pe_image.hpp"
+
 #include <windows.h>
 
 #include <cctype>
@@ -75,6 +77,7 @@ bool isExecutableFile(const std::string& path) {
         }
     }
     std::ifstream file(path.c_str(), std::ios::binary);
-    char magic[2] = {0, 0};
-    return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+    uint8_t magic[2] = {0, 0};
+    file.read(reinterpret_cast<char*>(magic), 2);
+    return hasMzSignature(magic, static_cast<size_t>(file.gcount()));
 }

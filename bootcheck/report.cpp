@@ -1,5 +1,7 @@
 #include "report.hpp"
 
+#include "utf8.hpp"
+
 #include <cstdio>
 
 std::string findingLine(const Finding& finding) {
@@ -32,29 +34,16 @@ void printText(std::ostream& out, const std::vector<BootFileReport>& reports) {
         for (size_t i = 0; i < report.arguments.size(); ++i) {
             out << "  [" << i << "] " << report.arguments[i] << '\n';
         }
+        if (!report.environment.empty()) {
+            out << "The launcher appends its own arguments after the main class and sets, exactly as given:\n";
+            for (const std::string& variable : report.environment) {
+                out << "  " << variable << '\n';
+            }
+        }
         out << '\n';
     }
     out << "bootcheck: " << counted(countFindings(reports, true), "error") << ", "
         << counted(countFindings(reports, false), "warning") << '\n';
-}
-
-size_t utf8Length(const std::string& text, size_t i) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-    if (length == 0 || i + length > text.size()) {
-        return 0;
-    }
-    for (size_t k = 1; k < length; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    unsigned char second = static_cast<unsigned char>(text[i + 1]);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
-        (lead == 0xF4 && second >= 0x90)) {
-        return 0;
-    }
-    return length;
 }
 
 std::string jsonString(const std::string& text) {
@@ -116,7 +105,16 @@ void printJson(std::ostream& out, const std::string& appDir, const std::vector<B
         for (size_t a = 0; a < report.arguments.size(); ++a) {
             out << (a == 0 ? "" : ", ") << jsonString(report.arguments[a]);
         }
-        out << "]\n    }";
+        out << "]";
+        // Only for a boot file that forwards arguments, so other reports keep their shape.
+        if (!report.environment.empty()) {
+            out << ",\n      \"environment\": [";
+            for (size_t v = 0; v < report.environment.size(); ++v) {
+                out << (v == 0 ? "" : ", ") << jsonString(report.environment[v]);
+            }
+            out << "]";
+        }
+        out << "\n    }";
     }
     out << "\n  ],\n  \"errors\": " << countFindings(reports, true)
         << ",\n  \"warnings\": " << countFindings(reports, false) << "\n}\n";

@@ -13,5 +13,3 @@ void printJson(std::ostream& out, const std::string& appDir, const std::vector<B
 // JSON string literal of text: valid UTF-8 passes through, other bytes are
 // written as the characters U+0080..U+00FF of the same number.
 std::string jsonString(const std::string& text);
-// Length of the valid UTF-8 sequence at text[i], or 0.
-size_t utf8Length(const std::string& text, size_t i);

@@ -17,11 +17,11 @@ set(Boost_USE_STATIC_LIBS ${LAUNCHER_STATIC})
 find_package(Boost 1.81 REQUIRED COMPONENTS filesystem)
 
 add_library(winapi_posix STATIC
-    posix/command_line.cpp
     posix/process.cpp
     posix/windows.cpp
 )
 target_include_directories(winapi_posix PUBLIC posix)
+target_link_libraries(winapi_posix PRIVATE launcher_readers)
 
 target_link_libraries(launcher_core PUBLIC winapi_posix Boost::headers Boost::filesystem)
 

@@ -5,7 +5,7 @@
 // was read never nests deeper than the limit, and a command line never holds
 // a NUL character.
 #include "base_win.hpp"
-#include "command_line.hpp"
+#include "java_command_line.hpp"
 #include "main.hpp"
 #include "xml_util.hpp"
 

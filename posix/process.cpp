@@ -1,5 +1,5 @@
 // Processes: CreateProcessA on posix_spawn, handles as small heap records.
-#include "command_line.hpp"
+#include "java_command_line.hpp"
 #include "windows.h"
 
 #include <errno.h>

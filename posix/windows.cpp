@@ -1,6 +1,7 @@
 // Paths, text, message boxes and the console.
 #include "windows.h"
 #include "conio.h"
+#include "utf8.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -19,39 +21,15 @@ const wchar_t replacementCharacter = 0xFFFD;
 const wchar_t firstEscapedByte = 0xDC80;  // stands for the byte 0x80 in CP_ACP
 const wchar_t lastEscapedByte = 0xDCFF;
 
-// Decodes one UTF-8 sequence at p (of at most n bytes); an invalid or cut-off
+// One UTF-8 sequence at p (of at most n bytes); an invalid or cut-off
 // sequence yields U+FFFD and consumes one byte, as Windows does with flags 0.
-wchar_t decodeUtf8(const unsigned char* p, size_t n, size_t& used) {
-    used = 1;
-    unsigned char lead = p[0];
-    if (lead < 0x80) {
-        return lead;
-    }
-    size_t length;
+wchar_t decodeUtf8Character(const unsigned char* p, size_t n, size_t& used) {
     uint32_t codePoint;
-    uint32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, codePoint = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, codePoint = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, codePoint = lead & 0x07, minimum = 0x10000;
-    } else {
+    used = decodeUtf8(p, n, codePoint);
+    if (used == 0) {
+        used = 1;
         return replacementCharacter;
     }
-    if (length > n) {
-        return replacementCharacter;
-    }
-    for (size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            return replacementCharacter;
-        }
-        codePoint = (codePoint << 6) | (p[i] & 0x3F);
-    }
-    if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-        return replacementCharacter;
-    }
-    used = length;
     return static_cast<wchar_t>(codePoint);
 }
 
@@ -125,7 +103,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     int count = 0;
     for (size_t i = 0; i < n;) {
         size_t used;
-        wchar_t c = decodeUtf8(p + i, n - i, used);
+        wchar_t c = decodeUtf8Character(p + i, n - i, used);
         // A decoded U+FFFD takes three bytes; one byte means an invalid sequence.
         if ((dwFlags & MB_ERR_INVALID_CHARS) && CodePage == CP_UTF8 && c == replacementCharacter &&
             used == 1) {
@@ -180,6 +158,41 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     }
     std::memcpy(lpMultiByteStr, out.data(), out.size());
     return static_cast<int>(out.size());
+}
+
+BOOL IsDBCSLeadByteEx(UINT, BYTE) {
+    return FALSE;
+}
+
+LPWSTR GetEnvironmentStringsW(void) {
+    std::wstring block;
+    for (char** variable = environ; *variable != NULL; ++variable) {
+        int count = MultiByteToWideChar(CP_ACP, 0, *variable, -1, NULL, 0);
+        std::wstring wide(static_cast<size_t>(count), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, *variable, -1, &wide[0], count);
+        block += wide;  // with its NUL
+    }
+    block += L'\0';
+    LPWSTR copy = new wchar_t[block.size()];
+    std::wmemcpy(copy, block.data(), block.size());
+    return copy;
+}
+
+BOOL FreeEnvironmentStringsW(LPWSTR penv) {
+    delete[] penv;
+    return TRUE;
+}
+
+BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
+    std::string name;
+    std::string value;
+    if (lpName == NULL || !pathBytes(lpName, name) || name.empty() || name.find('=') != std::string::npos) {
+        return FALSE;
+    }
+    if (lpValue == NULL) {
+        return unsetenv(name.c_str()) == 0;
+    }
+    return pathBytes(lpValue, value) && setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
 // A path longer than the buffer is cut and terminated, and the result is

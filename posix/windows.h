@@ -102,6 +102,16 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
 
+// A DBCS code page's lead byte; UTF-8 has none.
+BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
+
+// The process environment (environ), its text in CP_ACP. The block lists
+// NAME=VALUE strings, each ended by a NUL, and ends with an empty one. A NULL
+// value removes the variable.
+LPWSTR GetEnvironmentStringsW(void);
+BOOL FreeEnvironmentStringsW(LPWSTR penv);
+BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue);
+
 BOOL AllocConsole(void);
 HWND GetConsoleWindow(void);
 void Sleep(DWORD dwMilliseconds);

@@ -1,16 +1,10 @@
 #include "picture.hpp"
 
+#include "little_endian.hpp"
+
 #include <cstdio>
 
 namespace {
-
-uint32_t u16(const uint8_t* p) {
-    return p[0] | p[1] << 8;
-}
-
-uint32_t u32(const uint8_t* p) {
-    return u16(p) | u16(p + 2) << 16;
-}
 
 // One image of the icon file, as far as its own header tells.
 struct IcoEntry {
@@ -26,8 +20,8 @@ struct IcoEntry {
 
 IcoEntry readEntry(const std::vector<uint8_t>& file, size_t index) {
     const uint8_t* at = file.data() + 6 + 16 * index;
-    IcoEntry entry{index, nullptr, u32(at + 8), false, 0, 0, 0, ""};
-    size_t offset = u32(at + 12);
+    IcoEntry entry{index, nullptr, readLe32(at + 8), false, 0, 0, 0, ""};
+    size_t offset = readLe32(at + 12);
     if (offset > file.size() || entry.size > file.size() - offset || entry.size < 8) {
         entry.problem = "lies outside the file";
         return entry;
@@ -41,18 +35,18 @@ IcoEntry readEntry(const std::vector<uint8_t>& file, size_t index) {
         }
         return entry;
     }
-    if (entry.size < 40 || u32(entry.data) < 40 || u32(entry.data) > entry.size) {
+    if (entry.size < 40 || readLe32(entry.data) < 40 || readLe32(entry.data) > entry.size) {
         entry.problem = "has a damaged bitmap header";
         return entry;
     }
-    int32_t width = static_cast<int32_t>(u32(entry.data + 4));
-    int32_t height = static_cast<int32_t>(u32(entry.data + 8));
-    entry.bits = u16(entry.data + 14);
+    int32_t width = static_cast<int32_t>(readLe32(entry.data + 4));
+    int32_t height = static_cast<int32_t>(readLe32(entry.data + 8));
+    entry.bits = readLe16(entry.data + 14);
     if (width <= 0 || height <= 0 || height % 2 != 0) {
         entry.problem = "has a damaged bitmap header";
     } else if (entry.bits != 1 && entry.bits != 4 && entry.bits != 8 && entry.bits != 24 && entry.bits != 32) {
         entry.problem = "has " + std::to_string(entry.bits) + " bits a pixel (1, 4, 8, 24 or 32 are read)";
-    } else if (u32(entry.data + 16) != 0) {
+    } else if (readLe32(entry.data + 16) != 0) {
         entry.problem = "is a compressed bitmap";
     }
     entry.width = width;
@@ -77,11 +71,11 @@ std::string decodeBitmap(const IcoEntry& entry, const std::string& name, Picture
     const std::string damaged = name + " has a damaged " + std::to_string(entry.width) + "x" +
                                 std::to_string(entry.height) + " image (";
     const std::string saveAgain = "); save the icon again from your icon editor";
-    size_t headerSize = u32(entry.data);
+    size_t headerSize = readLe32(entry.data);
     size_t width = entry.width, height = entry.height, bits = entry.bits;
     size_t paletteSize = 0;
     if (bits <= 8) {
-        size_t used = u32(entry.data + 32);
+        size_t used = readLe32(entry.data + 32);
         paletteSize = used == 0 ? size_t(1) << bits : used;
         if (paletteSize > size_t(1) << bits) {
             return damaged + "its palette is larger than its bits allow" + saveAgain;
@@ -143,11 +137,11 @@ std::string decodeBitmap(const IcoEntry& entry, const std::string& name, Picture
 }  // namespace
 
 bool isIco(const std::vector<uint8_t>& file) {
-    return file.size() >= 6 && u16(file.data()) == 0 && u16(file.data() + 2) == 1 && u16(file.data() + 4) > 0;
+    return file.size() >= 6 && readLe16(file.data()) == 0 && readLe16(file.data() + 2) == 1 && readLe16(file.data() + 4) > 0;
 }
 
 std::string decodeIco(const std::vector<uint8_t>& file, const std::string& name, Picture& picture) {
-    size_t count = u16(file.data() + 4);
+    size_t count = readLe16(file.data() + 4);
     if (file.size() < 6 + 16 * count) {
         return name + " is an ICO file cut short in its list of images; save the icon again from your icon editor";
     }

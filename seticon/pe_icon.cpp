@@ -1,47 +1,21 @@
 #include "pe_icon.hpp"
 
+#include "little_endian.hpp"
+#include "pe_image.hpp"
+
 #include <cstdio>
 
 namespace {
 
 const uint32_t RT_ICON_ID = 3;
 const uint32_t RT_GROUP_ICON_ID = 14;
-const size_t DIRECTORY_RESOURCE = 2;
-const size_t DIRECTORY_SECURITY = 4;
-
-bool fits(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
-    return offset <= bytes.size() && length <= bytes.size() - offset;
-}
 
 uint32_t u16(const std::vector<uint8_t>& bytes, size_t offset) {
-    return bytes[offset] | bytes[offset + 1] << 8;
+    return readLe16(bytes.data() + offset);
 }
 
 uint32_t u32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return u16(bytes, offset) | u16(bytes, offset + 2) << 16;
-}
-
-struct Section {
-    uint32_t virtualAddress;
-    uint32_t virtualSize;
-    uint32_t rawSize;
-    uint32_t rawOffset;
-};
-
-// File offset of length bytes at rva, or 0 when they are not all in the file.
-size_t fileOffset(const std::vector<uint8_t>& exe, const std::vector<Section>& sections, uint32_t rva,
-                  size_t length) {
-    for (const Section& section : sections) {
-        if (rva >= section.virtualAddress && rva - section.virtualAddress < section.rawSize) {
-            size_t inSection = rva - section.virtualAddress;
-            if (length > section.rawSize - inSection) {
-                return 0;
-            }
-            size_t offset = static_cast<size_t>(section.rawOffset) + inSection;
-            return fits(exe, offset, length) ? offset : 0;
-        }
-    }
-    return 0;
+    return readLe32(bytes.data() + offset);
 }
 
 std::string typeName(uint32_t id) {
@@ -129,47 +103,35 @@ std::string singleResource(const std::vector<uint8_t>& exe, size_t base, size_t 
 std::string findLauncherSlots(const std::vector<uint8_t>& exe, const std::string& name, LauncherSlots& slots) {
     const std::string notLauncher = name + " is not a launcher exe: ";
     const std::string useLauncher = "; give the launcher.exe of the release (or a copy seticon made of it)";
-    if (!fits(exe, 0, 64) || exe[0] != 'M' || exe[1] != 'Z') {
+    PeHeaders headers;
+    PeProblem peProblem = readPeHeaders(exe, headers);
+    if (peProblem == peNoMz) {
         return notLauncher + "it is not a Windows program (no MZ header)" + useLauncher;
     }
-    size_t pe = u32(exe, 0x3c);
-    if (!fits(exe, pe, 24) || u32(exe, pe) != 0x00004550u) {
+    if (peProblem == peNoPe) {
         return notLauncher + "it is a DOS program without a PE header" + useLauncher;
     }
-    size_t sectionCount = u16(exe, pe + 6);
-    size_t optionalSize = u16(exe, pe + 20);
-    size_t optional = pe + 24;
-    if (!fits(exe, optional, optionalSize) || optionalSize < 2) {
+    if (peProblem == peHeaderCut || peProblem == peDirectoriesCut) {
         return notLauncher + "its PE header is cut short" + useLauncher;
     }
-    uint32_t magic = u16(exe, optional);
-    size_t directories = magic == 0x10b ? 96 : magic == 0x20b ? 112 : 0;
-    if (directories == 0 || optionalSize < directories) {
+    if (peProblem == peUnknownOptional) {
         return notLauncher + "its PE optional header is of an unknown kind" + useLauncher;
     }
-    size_t directoryCount = u32(exe, optional + directories - 4);
-    if (directoryCount > (optionalSize - directories) / 8) {
-        return notLauncher + "its PE optional header is cut short" + useLauncher;
-    }
-    if (directoryCount > DIRECTORY_SECURITY && u32(exe, optional + directories + 8 * DIRECTORY_SECURITY + 4) != 0) {
+    uint32_t certificates, certificatesSize;
+    peDirectory(exe, headers, PE_DIRECTORY_SECURITY, certificates, certificatesSize);
+    if (certificatesSize != 0) {
         return name + " is signed (it has a certificate table), and a new icon would break the signature; "
                       "run seticon on the unsigned exe and sign its output afterwards";
     }
-    std::vector<Section> sections;
-    size_t sectionTable = optional + optionalSize;
-    if (sectionCount > 96 || !fits(exe, sectionTable, 40 * sectionCount)) {
+    if (peProblem == peSectionsDamaged) {
         return notLauncher + "its section table is damaged" + useLauncher;
     }
-    for (size_t i = 0; i < sectionCount; ++i) {
-        size_t at = sectionTable + 40 * i;
-        sections.push_back({u32(exe, at + 12), u32(exe, at + 8), u32(exe, at + 16), u32(exe, at + 20)});
-    }
-    uint32_t resourceRva = directoryCount > DIRECTORY_RESOURCE ? u32(exe, optional + directories + 16) : 0;
-    uint32_t resourceSize = directoryCount > DIRECTORY_RESOURCE ? u32(exe, optional + directories + 20) : 0;
+    uint32_t resourceRva, resourceSize;
+    peDirectory(exe, headers, PE_DIRECTORY_RESOURCE, resourceRva, resourceSize);
     if (resourceRva == 0 || resourceSize == 0) {
         return notLauncher + "it has no resources" + useLauncher;
     }
-    size_t base = fileOffset(exe, sections, resourceRva, resourceSize);
+    size_t base = peFileOffset(exe, headers, resourceRva, resourceSize);
     if (base == 0) {
         return notLauncher + "its resource section lies outside the file" + useLauncher;
     }
@@ -194,7 +156,7 @@ std::string findLauncherSlots(const std::vector<uint8_t>& exe, const std::string
         return notLauncher + "it has " + problem + useLauncher;
     }
 
-    size_t groupAt = fileOffset(exe, sections, u32(exe, base + groupData), u32(exe, base + groupData + 4));
+    size_t groupAt = peFileOffset(exe, headers, u32(exe, base + groupData), u32(exe, base + groupData + 4));
     size_t groupSize = u32(exe, base + groupData + 4);
     if (groupAt == 0 || groupSize < 6) {
         return notLauncher + "its icon group lies outside the file" + useLauncher;
@@ -217,14 +179,14 @@ std::string findLauncherSlots(const std::vector<uint8_t>& exe, const std::string
     }
 
     size_t imageSize = u32(exe, base + iconData + 4);
-    size_t imageAt = fileOffset(exe, sections, u32(exe, base + iconData), ICON_IMAGE_SIZE);
+    size_t imageAt = peFileOffset(exe, headers, u32(exe, base + iconData), ICON_IMAGE_SIZE);
     if (imageSize != ICON_IMAGE_SIZE || imageAt == 0 || u32(exe, imageAt) != ICON_HEADER_SIZE ||
         u32(exe, imageAt + 4) != ICON_SIDE || u32(exe, imageAt + 8) != 2 * ICON_SIDE || u16(exe, imageAt + 12) != 1 ||
         u16(exe, imageAt + 14) != 24 || u32(exe, imageAt + 16) != 0) {
         return notLauncher + "its icon image is not a 51,240-byte 128x128 24-bit bitmap" + useLauncher;
     }
     slots.iconOffset = imageAt;
-    slots.checksumOffset = optional + 64;
+    slots.checksumOffset = headers.checksumOffset;
     return "";
 }
 

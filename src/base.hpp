@@ -4,6 +4,8 @@
 
 char* stringToChar(const std::string& str);
 std::wstring utf8ToWString(const std::string& utf8Str);
+// The "Error" box. The narrow form shows message as ANSI text (MessageBoxA);
+// the string form takes UTF-8 and shows it through MessageBoxW.
 void MessageBox2(const char* message);
 void MessageBox2(const std::string& msg);
 

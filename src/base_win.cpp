@@ -29,9 +29,7 @@ static int moduleFileName(std::wstring& path) {
     return ERR;
 }
 
-// A narrow path that names the same file: the exact ANSI form, else the short
-// (8.3) form, which is ASCII where it exists.
-static int ansiPath(const std::wstring& widePath, std::string& path) {
+int ansiPath(const std::wstring& widePath, std::string& path) {
     if (wstringToAnsi(widePath, path)) {
         return OK;
     }

@@ -15,3 +15,6 @@ extern std::string appDirUtf8;
 int setModuleFileName();
 // The same from a given wide path of the executable.
 int setAppPaths(const std::wstring& modulePath);
+// A narrow path that names the same file: the exact ANSI form, else the short
+// (8.3) form of an existing file or folder when that one converts exactly.
+int ansiPath(const std::wstring& widePath, std::string& path);

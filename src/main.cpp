@@ -2,12 +2,12 @@
 
 #include "base.hpp"
 #include "base_win.hpp"
+#include "boot_reading.hpp"
 #include "const.hpp"
 #include "file.hpp"
-#include "java.hpp"
+#include "launcher_args.hpp"
 #include "process_util.hpp"
 #include "system_dll.hpp"
-#include "xml_util.hpp"
 
 #include <windows.h>
 
@@ -20,102 +20,37 @@
 
 std::string javaCommandLine;
 int EXIT_doUpdate = 21;
+std::vector<std::wstring> launcherArgs;
+bool javaTakesLauncherArgs = false;
 
 // Set when the launcher made the console itself, so it vanishes with the launcher.
 static bool ownConsole = false;
 static const DWORD consoleHoldMilliseconds = 20000;
 
-static bool isExistingFile(const std::string& path) {
-    char* pathChars = stringToChar(path);
-    int exists = fileExists(pathChars);
-    delete[] pathChars;
-    return exists == TRUE;
-}
-
-const char folderQuoteRefusal[] = "the launcher's folder holds a double quote, so no quoting names the java program";
-
-static bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string replacePlaceholders(const std::string& javaValue, size_t& programEnd) {
-    std::string javaPath;
-    bool leadingFolder = false;
-    programEnd = std::string::npos;
-    for (size_t i = 0; i < javaValue.size();) {
-        const std::string* folder = NULL;
-        size_t tokenLength = 0;
-        if (javaValue.compare(i, sizeof REP_APP_DIR - 1, REP_APP_DIR) == 0) {
-            folder = &appDir;
-            tokenLength = sizeof REP_APP_DIR - 1;
-        } else if (javaValue.compare(i, sizeof REP_PARENT_DIR - 1, REP_PARENT_DIR) == 0) {
-            folder = &parentDir;
-            tokenLength = sizeof REP_PARENT_DIR - 1;
-        }
-        if (folder != NULL) {
-            // A quote in the folder would end or start quoting inside the path.
-            if (folder->find('"') != std::string::npos) {
-                throw std::runtime_error(folderQuoteRefusal);
-            }
-            leadingFolder = leadingFolder || i == 0;
-            javaPath += *folder;
-            i += tokenLength;
-            continue;
-        }
-        if (leadingFolder && programEnd == std::string::npos && isBlank(javaValue[i])) {
-            programEnd = javaPath.size();
-        }
-        javaPath += javaValue[i++];
-    }
-    if (leadingFolder && programEnd == std::string::npos) {
-        programEnd = javaPath.size();
-    }
-    return javaPath;
-}
-
-std::string quoteJavaPath(const std::string& javaPath, size_t programEnd) {
-    bool hasBlank = javaPath.find_first_of(" \t") != std::string::npos;
-    if (javaPath.find('"') == std::string::npos && hasBlank) {
-#ifdef _WIN32
-        // CreateProcessA also tries the name with ".exe" appended.
-        bool names = isExistingFile(javaPath) || isExistingFile(javaPath + ".exe");
-#else
-        bool names = isExistingFile(javaPath);
-#endif
-        if (names) {
-            return '"' + javaPath + '"';
-        }
-    }
-    // Unquoted, a blank in the inserted folder would end the program name there
-    // and the system would run whatever that shorter name finds.
-    if (programEnd != std::string::npos && programEnd <= javaPath.size()) {
-        std::string program = javaPath.substr(0, programEnd);
-        if (program.find_first_of(" \t") != std::string::npos) {
-            return '"' + program + '"' + javaPath.substr(programEnd);
-        }
-    }
-    return javaPath;
+// The C APIs below take writable text; a vector owns the copy and fits any length.
+static std::vector<char> writableCopy(const std::string& text) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    return copy;
 }
 
 void readBootXml(const std::string& configPath) {
-    boost::property_tree::ptree pt = readConfigXml(configPath);
-    std::string javaValue = utf8ToAnsi(getXmlValue(pt, jop_java));
-    std::string Xmn = utf8ToAnsi(getXmlValue(pt, jop_Xmn));
-    std::string Xms = utf8ToAnsi(getXmlValue(pt, jop_Xms));
-    std::string Xmx = utf8ToAnsi(getXmlValue(pt, jop_Xmx));
-    std::string cp = utf8ToAnsi(getXmlValue(pt, jop_cp));
-    std::string args = utf8ToAnsi(getXmlValue(pt, jop_args));
-    std::string javaMainClass = utf8ToAnsi(getXmlValue(pt, jop_main));
-
-    // Converted before the folders go in: they are in the ANSI code page already.
-    size_t programEnd;
-    std::string javaPath = replacePlaceholders(javaValue, programEnd);
-    javaPath = quoteJavaPath(javaPath, programEnd);
-
-    std::string javaOption = jop_Xmn + Xmn + " " + jop_Xms + Xms + " " + jop_Xmx + Xmx;
-    std::string commandLine =
-        javaPath + " " + javaOption + " -cp " + cp + " " + args + " " + javaMainClass;
-    javaCommandLine = commandLine;
+    BootReading reading = readBootFile(configPath, launcherArgs);
+    if (reading.error.failure != bootRead) {
+        throwBootError(reading.error, configPath);
+    }
+    for (size_t i = 0; i < reading.arguments.size(); ++i) {
+        const ForwardedArgument& argument = reading.arguments[i];
+        if (argument.form != argumentExact) {
+            logLine("launcherArgs:arg" + std::to_string(i + 1) + "=" + argument.ansi +
+                    (argument.form == argumentShortName
+                         ? " (its short name: the ANSI code page lacks characters of it)"
+                         : " (\"?\" for characters the ANSI code page lacks; LAUNCHER_ARG" + std::to_string(i + 1) +
+                               " holds it exactly)"));
+        }
+    }
+    javaCommandLine = reading.commandLine;
+    javaTakesLauncherArgs = reading.forwardsArguments;
 }
 
 int launchJava(std::string currentDir, std::string configPath, int doWait) {
@@ -125,12 +60,20 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
         MessageBox2(std::string("設定ファイル ") + ansiToUtf8(configPath) + " の解析に失敗しました。");
         return ERR;
     }
+    // Refused here rather than by CreateProcessA, so the user learns why.
+    size_t characters = commandLineCharacters(javaCommandLine);
+    if (javaTakesLauncherArgs && characters >= commandLineLimit) {
+        MessageBox2("起動時に渡された引数 (" + std::to_string(launcherArgs.size()) +
+                    " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
+                    " 文字、上限 " + std::to_string(commandLineLimit - 1) + " 文字)。");
+        return ERR;
+    }
+    prepareChildEnvironment(javaTakesLauncherArgs, launcherArgs);
     logLine("currentDir=" + currentDir);
     logLine("javaCommandLine=" + javaCommandLine);
 
-    // CreateProcessA may write into the command line, so hand it a private copy.
-    std::vector<char> commandLine(javaCommandLine.begin(), javaCommandLine.end());
-    commandLine.push_back('\0');
+    // CreateProcessA may write into the command line, so it gets a private copy.
+    std::vector<char> commandLine = writableCopy(javaCommandLine);
     int retCode = execute(commandLine.data(), currentDir.c_str(), doWait);
 
     logLine("launchJava:retCode=" + std::to_string(retCode));
@@ -155,9 +98,7 @@ int launchUpdater() {
 }
 
 int moduleUpdate(const std::string& updaterPath) {
-    // execute needs a writable command line; a vector owns it and fits any length.
-    std::vector<char> commandLine(updaterPath.begin(), updaterPath.end());
-    commandLine.push_back('\0');
+    std::vector<char> commandLine = writableCopy(updaterPath);
     logLine(std::string("moduleUpdate#1:commandLine=") + commandLine.data());
     int retCode = execute(commandLine.data(), NULL, 1);
     logLine("moduleUpdate#2:retCode=" + std::to_string(retCode));
@@ -212,15 +153,16 @@ int main(int argc, char* argv[]) {
     std::printf("argc=%d\n", argc);
     std::printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
 
+    launcherArgs = launcherArguments(argc, argv);
+    rememberGivenEnvironment();
+
     int retCode = 0;
     bool appDirKnown = setModuleFileName() == OK;
 
     int debugFileExists = FALSE;
     if (appDirKnown) {
         std::string debugFilePath = appDir + fileSep + "debug";
-        char* debugFilePathChars = stringToChar(debugFilePath);
-        debugFileExists = fileExists(debugFilePathChars);
-        delete[] debugFilePathChars;
+        debugFileExists = fileExists(writableCopy(debugFilePath).data());
     }
     logLine("debugFileExists=" + std::to_string(debugFileExists));
     if (debugFileExists) {

@@ -40,6 +40,22 @@ class RealJvmUpdateCycle(unittest.TestCase):
         self.assertTrue(filecmp.cmp(os.path.join(app, "lib", "app.jar"),
                                     os.path.join(app, "updater", "payload", "app.jar"), shallow=False))
 
+    def test_the_document_it_is_opened_with_reaches_both_starts_exactly(self):
+        app = os.path.join(WORK_DIR, "demo-app-document")
+        subprocess.run([os.path.join(REPO, "demo", "make-app-dir.sh"), LAUNCHER, app], check=True)
+        arguments = [os.path.join(app, "報告 2026.txt"), 'say "hi"', "", "*"]
+        result = subprocess.run([os.path.join(app, "launcher")] + arguments, cwd=WORK_DIR,
+                                stdin=subprocess.DEVNULL, capture_output=True, start_new_session=True,
+                                timeout=300, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        lines = result.stdout.decode("utf-8").splitlines()
+
+        self.assertEqual(result.returncode, 0)
+        self.assertIn("javaCommandLine=%s/jre/bin/java -Xmn8m -Xms32m -Xmx128m -cp lib/app.jar "
+                      "-Ddemo.greeting=hello -Dfile.encoding=UTF-8 demo.App \"%s/報告 2026.txt\" "
+                      "\"say \\\"hi\\\"\" \"\" \"*\"" % (app, app), lines)
+        opened = "[app] opened with 4 argument(s): %s/報告 2026.txt | say \"hi\" |  | *" % app
+        self.assertEqual([l for l in lines if l.startswith("[app] opened")], [opened, opened])
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()

@@ -1,6 +1,6 @@
 // Argument splitting of the POSIX process starter: the same words java.exe
 // would see for the same command line on Windows.
-#include "command_line.hpp"
+#include "java_command_line.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include "base_win.hpp"
 #include "const.hpp"
 #include "main.hpp"
+#include "boot_reading.hpp"
 #include "test_files.hpp"
 
 #include <windows.h>

@@ -1,14 +1,12 @@
-#include "command_line.hpp"
+#include "java_command_line.hpp"
 
-static bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
+#include "text_classes.hpp"
 
 // The program name: quotes group and are dropped, backslashes are literal.
 static std::string programName(const char*& p) {
     std::string word;
     bool inQuotes = false;
-    while (*p != '\0' && (inQuotes || !isBlank(*p))) {
+    while (*p != '\0' && (inQuotes || !isWordBlank(*p))) {
         if (*p == '"') {
             inQuotes = !inQuotes;
         } else {
@@ -28,7 +26,7 @@ static std::string programName(const char*& p) {
 static std::string argument(const char*& p) {
     std::string word;
     bool inQuotes = false;
-    while (*p != '\0' && (inQuotes || !isBlank(*p))) {
+    while (*p != '\0' && (inQuotes || !isWordBlank(*p))) {
         if (*p == '\\') {
             size_t backslashes = 0;
             while (*p == '\\') {
@@ -68,7 +66,7 @@ std::vector<std::string> splitCommandLine(const char* commandLine) {
     std::vector<std::string> words;
     const char* p = commandLine;
     for (;;) {
-        while (isBlank(*p)) {
+        while (isWordBlank(*p)) {
             ++p;
         }
         if (*p == '\0') {

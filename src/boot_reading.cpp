@@ -1,0 +1,127 @@
+#include "boot_reading.hpp"
+
+#include "base.hpp"
+#include "base_win.hpp"
+#include "const.hpp"
+#include "file.hpp"
+#include "java.hpp"
+#include "text_classes.hpp"
+
+#include <stdexcept>
+
+const std::vector<std::string> bootKeys = {jop_java, jop_Xmn, jop_Xms, jop_Xmx, jop_cp, jop_args, jop_main};
+
+static bool isExistingFile(const std::string& path) {
+    char* pathChars = stringToChar(path);
+    int exists = fileExists(pathChars);
+    delete[] pathChars;
+    return exists == TRUE;
+}
+
+const char folderQuoteRefusal[] = "the launcher's folder holds a double quote, so no quoting names the java program";
+
+std::string replacePlaceholders(const std::string& javaValue, size_t& programEnd) {
+    std::string javaPath;
+    bool leadingFolder = false;
+    programEnd = std::string::npos;
+    for (size_t i = 0; i < javaValue.size();) {
+        const std::string* folder = NULL;
+        size_t tokenLength = 0;
+        if (javaValue.compare(i, sizeof REP_APP_DIR - 1, REP_APP_DIR) == 0) {
+            folder = &appDir;
+            tokenLength = sizeof REP_APP_DIR - 1;
+        } else if (javaValue.compare(i, sizeof REP_PARENT_DIR - 1, REP_PARENT_DIR) == 0) {
+            folder = &parentDir;
+            tokenLength = sizeof REP_PARENT_DIR - 1;
+        }
+        if (folder != NULL) {
+            // A quote in the folder would end or start quoting inside the path.
+            if (folder->find('"') != std::string::npos) {
+                throw std::runtime_error(folderQuoteRefusal);
+            }
+            leadingFolder = leadingFolder || i == 0;
+            javaPath += *folder;
+            i += tokenLength;
+            continue;
+        }
+        if (leadingFolder && programEnd == std::string::npos && isWordBlank(javaValue[i])) {
+            programEnd = javaPath.size();
+        }
+        javaPath += javaValue[i++];
+    }
+    if (leadingFolder && programEnd == std::string::npos) {
+        programEnd = javaPath.size();
+    }
+    return javaPath;
+}
+
+std::string quoteJavaPath(const std::string& javaPath, size_t programEnd) {
+    bool hasBlank = javaPath.find_first_of(" \t") != std::string::npos;
+    if (javaPath.find('"') == std::string::npos && hasBlank) {
+#ifdef _WIN32
+        // CreateProcessA also tries the name with ".exe" appended.
+        bool names = isExistingFile(javaPath) || isExistingFile(javaPath + ".exe");
+#else
+        bool names = isExistingFile(javaPath);
+#endif
+        if (names) {
+            return '"' + javaPath + '"';
+        }
+    }
+    // Unquoted, a blank in the inserted folder would end the program name there
+    // and the system would run whatever that shorter name finds.
+    if (programEnd != std::string::npos && programEnd <= javaPath.size()) {
+        std::string program = javaPath.substr(0, programEnd);
+        if (program.find_first_of(" \t") != std::string::npos) {
+            return '"' + program + '"' + javaPath.substr(programEnd);
+        }
+    }
+    return javaPath;
+}
+
+BootReading readBootFile(const std::string& configPath, const std::vector<std::wstring>& launcherArgs,
+                         const XmlInspector& inspect) {
+    BootReading reading{BootError{bootRead, "", 0}, {}, "", false, {}, ""};
+    boost::property_tree::ptree pt;
+    if (!readBootTree(configPath, pt, reading.error, inspect)) {
+        return reading;
+    }
+    for (const std::string& key : bootKeys) {
+        if (!findXmlValue(pt, key, reading.values[key], reading.error)) {
+            return reading;
+        }
+    }
+    // Not one of the seven: a file without it, or with an item that lacks its
+    // value, reads as it always has.
+    std::string forward;
+    BootError ignored;
+    if (findXmlValue(pt, launcherArgsKey, forward, ignored) && !forward.empty()) {
+        reading.values[launcherArgsKey] = forward;
+        reading.forwardsArguments = forward == launcherArgsAppend;
+    }
+    std::map<std::string, std::string> ansi;
+    for (const std::string& key : bootKeys) {
+        ansi[key] = utf8ToAnsi(reading.values[key]);
+    }
+
+    // Converted before the folders go in: they are in the ANSI code page already.
+    size_t programEnd;
+    std::string javaPath;
+    try {
+        javaPath = replacePlaceholders(ansi[jop_java], programEnd);
+    } catch (const std::runtime_error& e) {
+        reading.error = BootError{bootFolderQuote, e.what(), 0};
+        return reading;
+    }
+    reading.program = quoteJavaPath(javaPath, programEnd);
+    std::string javaOption = jop_Xmn + ansi[jop_Xmn] + " " + jop_Xms + ansi[jop_Xms] + " " + jop_Xmx + ansi[jop_Xmx];
+    reading.commandLine =
+        reading.program + " " + javaOption + " -cp " + ansi[jop_cp] + " " + ansi[jop_args] + " " + ansi[jop_main];
+    if (reading.forwardsArguments) {
+        for (const std::wstring& argument : launcherArgs) {
+            reading.arguments.push_back(forwardedArgument(argument));
+            reading.commandLine += " " + quoteForJava(reading.arguments.back().ansi);
+        }
+    }
+    return reading;
+}
