@@ -34,11 +34,13 @@ class FolderWithBlank(RowTest):
         # CreateProcessA appends ".exe" to a name without extension.
         blank_row("${APP_DIR}java", '"{app}java"', ["{app}java"], on=WINE),
         blank_row("&quot;${APP_DIR}java.exe&quot;", '"{app}java.exe"', ["{app}java.exe"]),
+        # Native only, as before: the quoting is the same code, and a Wine start costs time.
         blank_row("&quot;${APP_DIR}java.exe&quot; -Xss2m", '"{app}java.exe" -Xss2m', ["{app}java.exe", "-Xss2m"],
                   on=NATIVE),
         # A value that as a whole names no file: the program part (the folder
         # and the value up to its next blank) is quoted.
         blank_row("${APP_DIR}java.exe -Xss2m", '"{app}java.exe" -Xss2m', ["{app}java.exe", "-Xss2m"]),
+        # Windows drops a file name's trailing blanks, so there the whole value names java.exe and is quoted whole.
         blank_row("${PARENT_DIR}java.exe ", '"{app}java.exe" ', ["{app}java.exe"], on=NATIVE),
         blank_row("${PARENT_DIR}jre{/}bin{/}java.exe", '"{app}jre{/}bin{/}java.exe"', None),
         blank_row("${APP_DIR}nojava -Xss2m", '"{app}nojava" -Xss2m', None),
@@ -47,7 +49,8 @@ class FolderWithBlank(RowTest):
 
 class FolderName(RowTest):
     ROWS = [
-        # The folder a placeholder inserts is not searched again.
+        # The folder a placeholder inserts is not searched again (x${APP_DIR}y
+        # natively only, as before: the same code, and a Wine start costs time).
         Row("java %s in folder %s" % (value, folder), on=on, folder=folder, main=boot("java", value),
             lines=start() + main_launch(0), calls=[("{root}", ["{app}java.exe"] + OPTION_ARGS)])
         for folder, on in (("x${PARENT_DIR}y", BOTH), ("x${APP_DIR}y", NATIVE))
@@ -94,9 +97,9 @@ def short_name_row(folder, argv0):
     # whose boot file must not run; argv[0] is the ANSI form of the command line.
     return Row("%s starts through its short name under 1252" % folder, on=WINE, folder=folder,
                files={"Lódz/config/boot.xml": boot_xml(MAIN_ITEMS), "Lódz/java.exe": STUB},
-               lines=["argc=1", "argv[0]=" + argv0, "debugFileExists=0", "configPath={short}\\config\\boot.xml", "{short}\\config\\boot.xml",
-                                "currentDir={short}\\", "javaCommandLine={short}\\java.exe" + OPTIONS,
-                                "execute:processId=={pid}", "result=WAIT_OBJECT_0", "launchJava:retCode=0"],
+               lines=["argc=1", "argv[0]=" + argv0, "debugFileExists=0", "configPath={short}\\config\\boot.xml",
+                      "{short}\\config\\boot.xml", "currentDir={short}\\", "javaCommandLine={short}\\java.exe" + OPTIONS,
+                      "execute:processId=={pid}", "result=WAIT_OBJECT_0", "launchJava:retCode=0"],
                calls=[("{short}", ["{short}\\java.exe"] + OPTION_ARGS)])
 
 
@@ -107,7 +110,10 @@ assert len("D:\\" + "\\".join(LONG_PARTS) + "\\launcher.exe") > 260
 
 
 class NamesOutsideTheAnsiCodePage(RowTest):
-    ROWS = [short_name_row("Łódź", "D:\\Lódz\\launcher.exe"), short_name_row("アプリ", "D:\\???\\launcher.exe")] + [
+    ROWS = [
+        short_name_row("Łódź", "D:\\Lódz\\launcher.exe"),
+        short_name_row("アプリ", "D:\\???\\launcher.exe"),
+    ] + [
         # ソ is 0x83 0x5C in code page 932: its second byte is a backslash.
         Row("the box shows %s in its own letters under 932" % folder, on=WINE, folder=folder, codepage=932,
             main=None, updater=None, lines=start() + refused(), boxes=[CONFIG_ERROR % "{main_boot}"])
@@ -117,7 +123,7 @@ class NamesOutsideTheAnsiCodePage(RowTest):
         # holds a boot file that starts its own decoy. Wine reads the boot file
         # at the real path, but its CreateProcessA takes no path beyond 260
         # characters: the box names the real boot file (the trace shows only
-        # the start of that text, at least the folder's first 266 characters).
+        # the start of that text: more than the folder's 286 characters less 20).
         Row("a path over 260 characters never reads an ancestor's boot file", on=WINE,
             folder="/".join(LONG_PARTS), cut_boxes=266,
             files=dict([(a + "config/boot.xml", DECOY_BOOT) for a in ANCESTORS]
