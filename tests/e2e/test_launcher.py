@@ -49,10 +49,9 @@ class OneLaunch(RowTest):
 
 class UpdateCycle(RowTest):
     ROWS = [
-        Row("the cycle repeats while the app asks", exit_codes=(21, 0, 21, 0, 0),
-            lines=start() + main_launch(21) + updater_launch(0) + main_launch(21) + updater_launch(0)
-            + main_launch(0),
-            calls=[MAIN_CALL, UPDATER_CALL, MAIN_CALL, UPDATER_CALL, MAIN_CALL]),
+        Row("the cycle repeats while the app asks", exit_codes=(21, 0, 21, 0, 21, 0, 0),
+            lines=start() + (main_launch(21) + updater_launch(0)) * 3 + main_launch(0),
+            calls=[MAIN_CALL, UPDATER_CALL] * 3 + [MAIN_CALL]),
     ] + [
         Row("failed update %d shows its result" % code, exit_codes=(21, code), on=on,
             lines=start() + main_launch(21) + updater_launch(code),
