@@ -1,10 +1,11 @@
 // Stand-in for the java executable in end-to-end tests. Next to itself it
-// appends one record per call to calls.log (working directory and arguments)
-// and takes its exit code from the first line of exit_codes (0 when none).
+// appends one record per call to calls.log (working directory, arguments and
+// the LAUNCHER_* environment variables) and takes its exit code from the first line of exit_codes (0 when none).
 // While a file named hold lies next to it (at most a minute), it keeps
 // running, so a test can look at the desktop during its run.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,8 +15,10 @@
 #include <direct.h>
 #include <windows.h>
 #define getcwd _getcwd
+#define environ _environ
 #else
 #include <unistd.h>
+extern char** environ;
 #endif
 
 static std::string ownDirectory(const char* argv0) {
@@ -53,6 +56,11 @@ int main(int argc, char* argv[]) {
     log << "call\ncwd=" << cwd << '\n';
     for (int i = 0; i < argc; ++i) {
         log << "arg=" << argv[i] << '\n';
+    }
+    for (char** variable = environ; *variable != NULL; ++variable) {
+        if (std::strncmp(*variable, "LAUNCHER_", 9) == 0) {
+            log << "env=" << *variable << '\n';
+        }
     }
     log.close();
     for (int waited = 0; waited < 60000 && std::ifstream(dir + "hold"); waited += 50) {

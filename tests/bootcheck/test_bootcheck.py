@@ -24,6 +24,7 @@ from app_dir import AppDir  # noqa: E402
 
 BOOTCHECK = LAUNCHER = JAVA_STUB = None
 PLATFORM = {"java": "java_stub", "sep": "/", "cpsep": ":", "exe": "", "javasample": "java"}
+GOOD_BOOT = [(key, value % PLATFORM) for key, value in GOOD_ITEMS]
 FINDING = re.compile(r"^(.*?)(?::(\d+))?: (error|warning): (.*) \[(BC\d{3})\]$")
 
 
@@ -214,8 +215,7 @@ class SameAsTheLauncher(BootcheckCase):
 
     def launcher_lines(self, app):
         app.queue_exit_codes(21, 0, 0)
-        outcome = app.run(cwd=app.root)
-        return [line[len("javaCommandLine="):] for line in outcome.stdout
+        return [line[len("javaCommandLine="):] for line in app.run(cwd=app.root)
                 if line.startswith("javaCommandLine=")]
 
     def test_command_lines_and_arguments_match_the_launcher(self):
@@ -252,7 +252,7 @@ class SameAsTheLauncher(BootcheckCase):
         self.app = AppDir(LAUNCHER, JAVA_STUB, name="my app")
         self.addCleanup(self.app.remove)
         self.app.write("lib/app.jar", "jar")
-        self.app.write_boots()
+        self.app.write_boots(GOOD_BOOT, GOOD_BOOT)
         _, out, _ = run_bootcheck("--json", self.app.root)
         launched = self.launcher_lines(self.app)
         # Until the launcher quotes such a java path it cannot start it, and stops after one line.

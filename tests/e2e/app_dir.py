@@ -1,53 +1,429 @@
-"""Throwaway application directories for end-to-end runs of the launcher.
+"""Application folders for end-to-end runs of the launcher, and one runner
+per platform: the native build, and the Windows exe under Wine.
 
-An app directory holds the launcher, config/boot.xml, updater/config/boot.xml
-and a stand-in java that records every call (working directory and argv) in
-calls.log and exits with the codes queued in exit_codes.
+A scenario is one Row: the boot files, the app folder's name, the codes the
+stand-in java exits with, the launcher's own arguments and environment, and
+what must be seen: the launcher's lines, the boxes, and each child's working
+directory, argv and LAUNCHER_* environment. A suite is a RowTest subclass
+with a ROWS table; main() runs it natively, or under Wine with --wine.
+
+Expected text is written out literally; these tokens stand for what differs
+between the platforms, and each runner fills them in:
+
+  {app}        the app folder with its separator (/tmp/launcher-e2e-x/app/, D:\\app\\)
+  {root}       the app folder as a child's working directory (…/app, D:\\app)
+  {updater}    the updater's working directory ({app}updater)
+  {base}       the folder that holds the app folder (D:\\ under Wine)
+  {exe}        the launcher ({app}launcher, {app}launcher.exe)
+  {main_boot}  {app}config{/}boot.xml; {updater_boot} likewise
+  {/}          the separator; {.exe} is ".exe" under Wine, "" natively
+  {pid}        the launcher's process id (checked by the runner)
+  {short}      under Wine, the 8.3 form of the app folder the launcher reports
+
+The stand-in java (tests/java_stub.cpp) lies in the app folder as java.exe
+on both platforms and takes its exit codes from exit_codes there; every copy
+records its calls in calls.log beside itself.
 """
 import argparse
 import os
+import re
 import shutil
+import signal
 import subprocess
+import sys
 import tempfile
+import unittest
 from dataclasses import dataclass, field
 
-BOOT_KEYS = ("java", "-Xmn", "-Xms", "-Xmx", "-cp", "args", "main")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
+import wine_env  # noqa: E402
 
-APP_ITEMS = {"java": "${APP_DIR}java_stub", "-Xmn": "16m", "-Xms": "32m", "-Xmx": "64m",
-             "-cp": "lib/app.jar", "args": "-Ddemo.mode=test", "main": "demo.App"}
-UPDATER_ITEMS = {"java": "${APP_DIR}java_stub", "-Xmn": "8m", "-Xms": "16m", "-Xmx": "32m",
-                 "-cp": "updater.jar", "args": "", "main": "demo.Updater"}
+NATIVE, WINE, BOTH = "native", "wine", "both"
+STUB = object()  # in Row.files: a copy of the stand-in java
+DIR = object()  # in Row.files and Row.debug: a folder
+
+MAIN_ITEMS = [("java", "${APP_DIR}java.exe"), ("-Xmn", "16m"), ("-Xms", "32m"), ("-Xmx", "64m"),
+              ("-cp", "lib\\app.jar;lib\\util.jar"), ("args", "-Dapp.mode=demo"), ("main", "com.example.Main")]
+# ${PARENT_DIR} is the launcher's folder in the updater's boot file too.
+UPDATER_ITEMS = [("java", "${PARENT_DIR}java.exe"), ("-Xmx", "32m"), ("-cp", "updater.jar"), ("args", ""),
+                 ("main", "com.example.Updater")]
+# What follows the java program on the main application's command line.
+OPTIONS = " -Xmn16m -Xms32m -Xmx64m -cp lib\\app.jar;lib\\util.jar -Dapp.mode=demo com.example.Main"
+OPTION_ARGS = ["-Xmn16m", "-Xms32m", "-Xmx64m", "-cp", "lib\\app.jar;lib\\util.jar", "-Dapp.mode=demo",
+               "com.example.Main"]
+MAIN_COMMAND = "{app}java.exe -Xmn16m -Xms32m -Xmx64m -cp lib\\app.jar;lib\\util.jar -Dapp.mode=demo com.example.Main"
+UPDATER_COMMAND = "{app}java.exe -Xmn -Xms -Xmx32m -cp updater.jar  com.example.Updater"
+MAIN_CALL = ("{root}", ["{app}java.exe"] + OPTION_ARGS)
+UPDATER_CALL = ("{updater}", ["{app}java.exe", "-Xmn", "-Xms", "-Xmx32m", "-cp", "updater.jar",
+                              "com.example.Updater"])
+CONFIG_ERROR = "設定ファイル %s の解析に失敗しました。"
+UPDATE_ERROR = "更新で例外が発生しました。戻り値= %d"
 
 
 def boot_xml(items):
-    lines = ['<?xml version="1.0" encoding="UTF-8"?>', "<boot>"]
-    lines += ['  <item key="%s" value="%s"/>' % (key, value) for key, value in items.items()]
-    lines.append("</boot>")
-    return "\n".join(lines) + "\n"
+    """A boot file of (key, value) pairs or a dict, one item a line."""
+    pairs = items.items() if isinstance(items, dict) else items
+    rows = "".join('  <item key="%s" value="%s"/>\n' % pair for pair in pairs)
+    return '<?xml version="1.0" encoding="UTF-8"?>\n<boot>\n%s</boot>\n' % rows
+
+
+MAIN_BOOT = boot_xml(MAIN_ITEMS)
+UPDATER_BOOT = boot_xml(UPDATER_ITEMS)
+
+
+def start(argc=1, debug=0):
+    """The launcher's first three lines."""
+    return ["argc=%d" % argc, "argv[0]={exe}", "debugFileExists=%d" % debug]
+
+
+def refused(updater=False):
+    """The lines of a launch whose boot file was refused."""
+    return ["configPath2={updater_boot}", "{updater_boot}"] if updater else ["configPath={main_boot}", "{main_boot}"]
+
+
+def main_launch(code, command=MAIN_COMMAND, started=True):
+    """The lines of one launch of the main application that read its boot file."""
+    return _launch(["configPath={main_boot}", "{main_boot}", "currentDir={app}"], command, code, started)
+
+
+def updater_launch(code, command=UPDATER_COMMAND, started=True):
+    return _launch(["configPath2={updater_boot}", "{updater_boot}", "currentDir={updater}"], command, code, started)
+
+
+def _launch(head, command, code, started):
+    ran = ["execute:processId=={pid}", "result=WAIT_OBJECT_0"] if started else ["execute:createProcessResult==0"]
+    return head + ["javaCommandLine=" + command] + ran + ["launchJava:retCode=%d" % code]
+
+
+@dataclass
+class Row:
+    name: str
+    # The boot files: text (its {/} and {.exe} filled in), bytes as they are,
+    # None for no file, or a function that makes something at the path.
+    main: object = MAIN_BOOT
+    updater: object = UPDATER_BOOT
+    folder: str = "app"  # below {base}, "/" between levels; "" is {base} itself
+    exit_codes: tuple = ()
+    args: tuple = ()  # the launcher's own arguments
+    env: dict = field(default_factory=dict)  # more environment for the launcher
+    files: dict = field(default_factory=dict)  # {path below {base}: text, bytes, STUB or DIR}
+    stub: bool = True  # java.exe in the app folder
+    debug: object = None  # the debug marker: its text, DIR, or a function that makes it
+    codepage: int = 1252  # Wine's ANSI code page
+    on: str = BOTH
+    closed_stdout: bool = False  # natively: standard output is a pipe nobody reads
+    # What must be seen; templates with the tokens above.
+    lines: list = None  # all of the launcher's lines; None: not looked at
+    boxes: list = ()  # the texts of the boxes, in order
+    calls: list = ()  # (working directory, argv) of every stand-in that ran, in order
+    child_env: list = None  # per call, the LAUNCHER_* variables it saw; None: not looked at
+    cut_boxes: int = 0  # under Wine: a box text its trace cuts keeps more than this many characters
 
 
 @dataclass
 class Call:
     cwd: str
-    argv: list = field(default_factory=list)
+    argv: list
+    env: dict
 
 
-@dataclass
-class Outcome:
-    returncode: int
-    pid: int
-    stdout: list
-    boxes: list
+def read_calls(folder, encoding="utf-8", errors="surrogateescape"):
+    """The calls recorded in folder's calls.log, in order."""
+    try:
+        with open(os.path.join(folder, "calls.log"), "rb") as log:
+            lines = log.read().decode(encoding, errors).split("\n")
+    except FileNotFoundError:
+        return []
+    calls = []
+    for line in lines:
+        if line == "call":
+            calls.append(Call("", [], {}))
+        elif line.startswith("cwd="):
+            calls[-1].cwd = line[4:]
+        elif line.startswith("arg="):
+            calls[-1].argv.append(line[4:])
+        elif line.startswith("env="):
+            name, _, value = line[4:].partition("=")
+            calls[-1].env[name] = value
+    return calls
+
+
+def calls_below(base, app, encoding="utf-8", errors="surrogateescape"):
+    """The calls of every stand-in below base: those of the one in the app
+    folder first, then the others' (decoys, a java in a folder of its own)."""
+    folders = sorted(folder for folder, _, names in os.walk(base) if "calls.log" in names)
+    folders.sort(key=lambda folder: folder != app)
+    return [call for folder in folders for call in read_calls(folder, encoding, errors)]
+
+
+def expand(template, places):
+    if isinstance(template, (list, tuple)):
+        return type(template)(expand(t, places) for t in template)
+    for token, value in places.items():
+        template = template.replace(token, value)
+    return template
+
+
+def mask_pid(case, lines, pid=None):
+    """The lines with the launcher's process id as {pid}: one id for every
+    child, the launcher's own (natively: pid)."""
+    pids, masked = set(), []
+    for line in lines:
+        match = re.fullmatch(r"execute:processId==(\d+)", line)
+        if match:
+            pids.add(int(match.group(1)))
+            line = "execute:processId=={pid}"
+        masked.append(line)
+    case.assertLessEqual(len(pids), 1, "process id differs between launches")
+    case.assertNotIn(0, pids)
+    if pid is not None and pids:
+        case.assertEqual(pids, {pid}, "not the launcher's process id")
+    return masked
+
+
+def lay_out(row, base, places, launcher, launcher_name, java_stub):
+    """The row's app folder below base, and its other files."""
+    app = os.path.join(base, *row.folder.split("/")) if row.folder else base
+    os.makedirs(app, exist_ok=True)
+    shutil.copy2(launcher, os.path.join(app, launcher_name))
+    if row.stub:
+        shutil.copy2(java_stub, os.path.join(app, "java.exe"))
+    for content, relative in ((row.main, "config/boot.xml"), (row.updater, "updater/config/boot.xml")):
+        path = os.path.join(app, *relative.split("/"))
+        if content is None:
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if callable(content):
+            content(path)
+        else:
+            write(path, expand(content, places) if isinstance(content, str) else content)
+    write(os.path.join(app, "exit_codes"), "".join("%d\n" % code for code in row.exit_codes))
+    if row.debug is DIR:
+        os.mkdir(os.path.join(app, "debug"))
+    elif callable(row.debug):
+        row.debug(os.path.join(app, "debug"))
+    elif row.debug is not None:
+        write(os.path.join(app, "debug"), row.debug)
+    for relative, content in row.files.items():
+        path = os.path.join(base, *expand(relative, places).split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if content is STUB:
+            shutil.copy2(java_stub, path)
+        elif content is DIR:
+            os.makedirs(path)
+        else:
+            write(path, content)
+    return app
+
+
+def write(path, content):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(content.encode("utf-8", "surrogateescape") if isinstance(content, str) else content)
+
+
+class NativeRunner:
+    name = NATIVE
+    TIMEOUT = 30  # seconds; a launcher blocked on a FIFO never ends by itself
+
+    def __init__(self, launcher, java_stub):
+        self.launcher, self.java_stub = launcher, java_stub
+
+    def places(self, base, folder):
+        app = os.path.join(base, *folder.split("/")) + "/"
+        return {"{app}": app, "{root}": app[:-1], "{updater}": app + "updater", "{base}": base + "/",
+                "{exe}": app + "launcher", "{main_boot}": app + "config/boot.xml",
+                "{updater_boot}": app + "updater/config/boot.xml", "{/}": "/", "{.exe}": ""}
+
+    def check(self, case, row):
+        base = tempfile.mkdtemp(prefix="launcher-e2e-")
+        case.addCleanup(shutil.rmtree, base, ignore_errors=True)
+        places = self.places(base, row.folder)
+        app = lay_out(row, base, places, self.launcher, "launcher", self.java_stub)
+        code, pid, lines, errors = self.run(places["{exe}"], row.args, row.env, base, row.closed_stdout)
+        case.assertEqual(code, 0, "launcher exit code")
+        case.assertEqual(errors, ["Error: " + text for text in expand(list(row.boxes), places)])
+        assert_seen(case, row, places, mask_pid(case, lines, pid), calls_below(base, app), os.path.realpath)
+
+    def run(self, exe, args=(), env=None, cwd=None, closed_stdout=False, restore_signals=True):
+        """(exit code, pid, stdout lines, stderr lines) of the launcher; a
+        new session has no controlling terminal, so the debug console cannot
+        take standard output away."""
+        environment = dict(os.environ, **(env or {}))
+        stdout, unread = subprocess.PIPE, None
+        if closed_stdout:
+            read_end, unread = os.pipe()
+            os.close(read_end)
+            stdout = unread
+        try:
+            process = subprocess.Popen([exe, *args], cwd=cwd, env=environment, stdin=subprocess.DEVNULL,
+                                       stdout=stdout, stderr=subprocess.PIPE, start_new_session=True,
+                                       restore_signals=restore_signals)
+        finally:
+            if unread is not None:
+                os.close(unread)
+        try:
+            out, err = process.communicate(timeout=self.TIMEOUT)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            raise AssertionError("the launcher did not end within %d s" % self.TIMEOUT)
+        return (process.returncode, process.pid, (out or b"").decode("utf-8", "surrogateescape").splitlines(),
+                err.decode("utf-8", "surrogateescape").splitlines())
+
+
+def assert_seen(case, row, places, lines, calls, folder=lambda path: path):
+    """The row's lines, and each child's working directory (as folder()
+    sees it), argv and environment."""
+    if row.lines is not None:
+        case.assertEqual(lines, expand(row.lines, places))
+    case.assertEqual([(folder(c.cwd), c.argv) for c in calls],
+                     [(folder(expand(cwd, places)), expand(argv, places)) for cwd, argv in row.calls])
+    if row.child_env is not None:
+        case.assertEqual([c.env for c in calls],
+                         [{name: expand(value, places) for name, value in env.items()} for env in row.child_env])
+
+
+class WineRunner:
+    """The Windows exe under Wine, in a prefix that is ready: drive D: shows
+    the row's {base}, and LC_ALL selects the ANSI code page."""
+    name = WINE
+
+    def __init__(self, wine, prefix, launcher, java_stub, work_dir):
+        self.wine, self.prefix, self.launcher, self.java_stub = wine, prefix, launcher, java_stub
+        self.work_dir = work_dir
+
+    @staticmethod
+    def places(folder):
+        app = "D:\\" + "".join(part + "\\" for part in folder.split("/") if part)
+        return {"{app}": app, "{root}": app if app == "D:\\" else app[:-1], "{updater}": app + "updater",
+                "{base}": "D:\\", "{exe}": app + "launcher.exe", "{main_boot}": app + "config\\boot.xml",
+                "{updater_boot}": app + "updater\\config\\boot.xml", "{/}": "\\", "{.exe}": ".exe"}
+
+    def code_page(self, number):
+        """The environment and Python codec of ANSI code page 1252 or 932."""
+        if number == 1252:
+            return {"LC_ALL": "C.UTF-8"}, "cp1252"
+        locales = os.path.join(self.work_dir, "locale")
+        if not os.path.isdir(os.path.join(locales, "ja_JP.UTF-8")):
+            os.makedirs(locales, exist_ok=True)
+            subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", os.path.join(locales, "ja_JP.UTF-8")],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return {"LC_ALL": "ja_JP.UTF-8", "LOCPATH": locales}, "cp932"
+
+    def check(self, case, row):
+        base = os.path.join(self.work_dir, *case.id().split(".")[-2:])
+        shutil.rmtree(base, ignore_errors=True)
+        os.makedirs(base)
+        places = self.places(row.folder)
+        app = lay_out(row, base, places, self.launcher, "launcher.exe", self.java_stub)
+        wine_env.mapDrive(self.prefix, "d", base)
+        env, encoding = self.code_page(row.codepage)
+        code, lines, boxes = wine_env.runWindows(self.wine, self.prefix, [places["{exe}"], *row.args],
+                                                 extraEnv=dict(env, **row.env), encoding=encoding,
+                                                 allowCut=bool(row.cut_boxes))
+        case.assertEqual(code, 0, "launcher exit code")
+        lines = mask_pid(case, lines)
+        for line in lines:
+            short = re.fullmatch(r"configPath=(D:\\[!-~]*~[!-~]*)\\config\\boot\.xml", line)
+            if short:
+                places["{short}"] = short.group(1)
+        expected = [("W", 0, "Error", text, 0) for text in expand(list(row.boxes), places)]
+        if row.cut_boxes:
+            case.assertEqual(len(boxes), len(expected), boxes)
+            for got, want in zip(boxes, expected):
+                text = got[3]
+                case.assertEqual(got[:3] + got[4:], want[:3] + want[4:])
+                case.assertTrue(text == want[3] or (text.endswith("...") and want[3].startswith(text[:-3])
+                                                    and len(text) > row.cut_boxes), text)
+        else:
+            case.assertEqual(boxes, expected)
+        assert_seen(case, row, places, lines, calls_below(base, app, encoding, "strict"))
+
+
+RUNNER = None
+
+
+class RowTest(unittest.TestCase):
+    """A table of rows: main() makes one test per row, skipped where the row
+    says it runs on the other platform only."""
+    ROWS = []
+
+
+def _slug(name):
+    return re.sub(r"\W+", "_", name.lower()).strip("_")
+
+
+def _add_row_tests(module):
+    for cls in list(vars(module).values()):
+        if not (isinstance(cls, type) and issubclass(cls, RowTest)):
+            continue
+        for test, method in list(vars(cls).items()):
+            if getattr(method, "on", RUNNER.name) not in (BOTH, RUNNER.name):
+                setattr(cls, test, unittest.skip("%s only" % method.on)(method))
+        for row in cls.ROWS:
+            test = "test_" + _slug(row.name)
+            if hasattr(cls, test):
+                raise ValueError("two rows named %r in %s" % (row.name, cls.__name__))
+            def method(self, row=row):
+                RUNNER.check(self, row)
+            if row.on not in (BOTH, RUNNER.name):
+                method = unittest.skip("%s only" % row.on)(method)
+            setattr(cls, test, method)
+
+
+def only(platform):
+    """For a RowTest method that is not a row: runs on that platform only."""
+    def mark(method):
+        method.on = platform
+        return method
+    return mark
+
+
+def main(what):
+    """Runs the calling script's rows natively (--launcher, --java-stub), or
+    under Wine with --wine, --prefix and --work-dir; skips (77), saying why,
+    where that Wine cannot run."""
+    global RUNNER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--java-stub", required=True)
+    parser.add_argument("--wine")
+    parser.add_argument("--prefix")
+    parser.add_argument("--work-dir")
+    options, rest = parser.parse_known_args()
+    launcher, java_stub = os.path.abspath(options.launcher), os.path.abspath(options.java_stub)
+    # The children's LAUNCHER_* variables are the rows' own.
+    for name in [name for name in os.environ if name.startswith("LAUNCHER_")]:
+        del os.environ[name]
+    module = sys.modules["__main__"]
+    argv = [sys.argv[0]] + rest
+    if not options.wine:
+        RUNNER = NativeRunner(launcher, java_stub)
+        _add_row_tests(module)
+        unittest.main(module=module, argv=argv)
+    work_dir = os.path.abspath(options.work_dir)
+    prefix = os.path.abspath(options.prefix or os.path.join(work_dir, "wineprefix"))
+    what = "%s under %s" % (what, options.wine)
+    wine_env.exitUnlessRuns(options.wine, what)
+    wine_env.preparePrefixOrSkip(options.wine, prefix, what)
+    RUNNER = WineRunner(options.wine, prefix, launcher, java_stub, work_dir)
+    _add_row_tests(module)
+    sys.exit(wine_env.runTests(options.wine, prefix, argv))
 
 
 class AppDir:
-    def __init__(self, launcher, java_stub, name="app"):
+    """A native app folder for suites that run the launcher themselves
+    (bootcheck, soak): the launcher and the stand-in java as java_name."""
+
+    def __init__(self, launcher, java_stub, name="app", java_name="java_stub"):
         self.base = tempfile.mkdtemp(prefix="launcher-e2e-")
         self.root = os.path.join(self.base, name)
         os.makedirs(self.root)
         self.launcher = os.path.join(self.root, "launcher")
+        self.java_name = java_name
         shutil.copy2(launcher, self.launcher)
-        shutil.copy2(java_stub, os.path.join(self.root, "java_stub"))
+        shutil.copy2(java_stub, os.path.join(self.root, java_name))
 
     def remove(self):
         shutil.rmtree(self.base, ignore_errors=True)
@@ -63,70 +439,19 @@ class AppDir:
     def main_boot(self):
         return self.path("config", "boot.xml")
 
-    @property
-    def updater_boot(self):
-        return self.path("updater", "config", "boot.xml")
-
     def write(self, relative, content):
-        target = self.path(relative)
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        with open(target, "wb") as out:
-            out.write(content.encode() if isinstance(content, str) else content)
+        write(self.path(relative), content)
 
-    def write_boots(self, app=None, updater=None):
-        self.write("config/boot.xml", boot_xml(APP_ITEMS if app is None else app))
-        self.write("updater/config/boot.xml", boot_xml(UPDATER_ITEMS if updater is None else updater))
+    def write_boots(self, app, updater):
+        self.write("config/boot.xml", boot_xml(app))
+        self.write("updater/config/boot.xml", boot_xml(updater))
 
     def queue_exit_codes(self, *codes):
         self.write("exit_codes", "".join("%d\n" % code for code in codes))
 
-    def forget_calls(self):
-        if os.path.exists(self.path("calls.log")):
-            os.remove(self.path("calls.log"))
-
     def calls(self):
-        try:
-            with open(self.path("calls.log"), encoding="utf-8") as log:
-                records = log.read().split("call\n")[1:]
-        except FileNotFoundError:
-            return []
-        calls = []
-        for record in records:
-            lines = record.splitlines()
-            calls.append(Call(cwd=lines[0][len("cwd="):], argv=[l[len("arg="):] for l in lines[1:]]))
-        return calls
+        return read_calls(self.root)
 
     def run(self, *args, cwd=None):
-        # A new session has no controlling terminal, so the debug console
-        # cannot take over standard output and every line stays observable.
-        process = subprocess.Popen([self.launcher, *args], cwd=cwd or self.base,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, start_new_session=True)
-        out, err = process.communicate(timeout=60)
-        return Outcome(process.returncode, process.pid,
-                       out.decode("utf-8", "surrogateescape").splitlines(),
-                       err.decode("utf-8", "surrogateescape").splitlines())
-
-
-def command_line(app_dir, items):
-    get = lambda key: items.get(key, "")
-    java = get("java").replace("${APP_DIR}", app_dir).replace("${PARENT_DIR}", app_dir)
-    return "%s -Xmn%s -Xms%s -Xmx%s -cp %s %s %s" % (
-        java, get("-Xmn"), get("-Xms"), get("-Xmx"), get("-cp"), get("args"), get("main"))
-
-
-def launch_lines(config_label, boot_path, current_dir, java_command_line, pid, ret_code):
-    """The diagnostic lines of one launch whose child ran and ended."""
-    return ["%s=%s" % (config_label, boot_path), boot_path,
-            "currentDir=" + current_dir, "javaCommandLine=" + java_command_line,
-            "execute:processId==%d" % pid, "result=WAIT_OBJECT_0",
-            "launchJava:retCode=%d" % ret_code]
-
-
-def launcher_options():
-    """The absolute --launcher and --java-stub paths, and the arguments left for unittest."""
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--java-stub", required=True)
-    options, rest = parser.parse_known_args()
-    return os.path.abspath(options.launcher), os.path.abspath(options.java_stub), rest
+        code, pid, out, err = NativeRunner(None, None).run(self.launcher, args, cwd=cwd or self.base)
+        return out

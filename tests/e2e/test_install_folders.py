@@ -1,144 +1,136 @@
-"""End-to-end runs of the launcher in the folders users install it in:
-blanks in the path, a folder path over 300 characters, and boot files in
-ancestor folders that must never run."""
+"""The launcher in the folders users install it in, natively and under Wine:
+a blank next to a planted decoy, placeholders and a double quote in the
+folder's name, values and names outside ASCII (under Wine in code pages 1252
+and 932: LC_ALL=C.UTF-8 gives 1252, ja_JP.UTF-8 compiled with localedef
+gives 932), and a path over 260 characters below decoy boot files. A decoy
+is a copy of the stand-in java, so one that ran shows among the calls.
+
+Usage: test_install_folders.py --launcher EXE --java-stub EXE [--wine WINE --prefix DIR --work-dir DIR]
+"""
 import os
-import shutil
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from app_dir import APP_ITEMS, AppDir, boot_xml, launcher_options  # noqa: E402
-
-LAUNCHER = JAVA_STUB = None
-OPTIONS_TEXT = " -Xmn16m -Xms32m -Xmx64m -cp lib/app.jar -Ddemo.mode=test demo.App"
-OPTIONS_ARGS = ["-Xmn16m", "-Xms32m", "-Xmx64m", "-cp", "lib/app.jar", "-Ddemo.mode=test", "demo.App"]
+from app_dir import (BOTH, CONFIG_ERROR, MAIN_COMMAND, MAIN_ITEMS, NATIVE, OPTION_ARGS, OPTIONS, STUB,  # noqa: E402
+                     WINE, Row, RowTest, boot_xml, main, main_launch, refused, start)
 
 
-def decoy_calls(folder):
-    """How often a decoy java in folder ran (it records its calls next to itself)."""
-    path = os.path.join(folder, "calls.log")
-    if not os.path.exists(path):
-        return 0
-    with open(path, encoding="utf-8", errors="replace") as log:
-        return log.read().count("call\n")
+def boot(key, value):
+    return boot_xml([(k, value if k == key else v) for k, v in MAIN_ITEMS])
 
 
-class FolderWithBlank(unittest.TestCase):
-    # The java value (@ stands for the app folder with its separator), the
-    # first word of the command line, and the child's arguments.
+def blank_row(value, program, argv, on=BOTH):
+    """java value in "my app" beside the decoy {base}my: the command line's
+    program part, and java's argv[0] and options (None: nothing starts)."""
+    return Row("java %r in a folder with a blank" % value, on=on, folder="my app", main=boot("java", value),
+               files={"my{.exe}": STUB},
+               lines=start() + main_launch(0 if argv else 1, program + OPTIONS, started=bool(argv)),
+               boxes=[] if argv else ["{main_boot}"], calls=[("{root}", argv + OPTION_ARGS)] if argv else [])
+
+
+class FolderWithBlank(RowTest):
     ROWS = [
-        ("unquoted ${APP_DIR}", "${APP_DIR}java_stub", '"@java_stub"', ["@java_stub"] + OPTIONS_ARGS),
-        ("quoted in the boot file", "&quot;${APP_DIR}java_stub&quot;", '"@java_stub"',
-         ["@java_stub"] + OPTIONS_ARGS),
-        ("option after the quoted path", "&quot;${APP_DIR}java_stub&quot; -Xss2m",
-         '"@java_stub" -Xss2m', ["@java_stub", "-Xss2m"] + OPTIONS_ARGS),
+        blank_row("${APP_DIR}java.exe", '"{app}java.exe"', ["{app}java.exe"]),
+        # CreateProcessA appends ".exe" to a name without extension.
+        blank_row("${APP_DIR}java", '"{app}java"', ["{app}java"], on=WINE),
+        blank_row("&quot;${APP_DIR}java.exe&quot;", '"{app}java.exe"', ["{app}java.exe"]),
+        # Native only, as before: the quoting is the same code, and a Wine start costs time.
+        blank_row("&quot;${APP_DIR}java.exe&quot; -Xss2m", '"{app}java.exe" -Xss2m', ["{app}java.exe", "-Xss2m"],
+                  on=NATIVE),
+        # A value that as a whole names no file: the program part (the folder
+        # and the value up to its next blank) is quoted.
+        blank_row("${APP_DIR}java.exe -Xss2m", '"{app}java.exe" -Xss2m', ["{app}java.exe", "-Xss2m"]),
+        # Windows drops a file name's trailing blanks, so there the whole value names java.exe and is quoted whole.
+        blank_row("${PARENT_DIR}java.exe ", '"{app}java.exe" ', ["{app}java.exe"], on=NATIVE),
+        blank_row("${PARENT_DIR}jre{/}bin{/}java.exe", '"{app}jre{/}bin{/}java.exe"', None),
+        blank_row("${APP_DIR}nojava -Xss2m", '"{app}nojava" -Xss2m', None),
     ]
 
-    def setUp(self):
-        self.app = AppDir(LAUNCHER, JAVA_STUB, "My Apps")
-        self.addCleanup(self.app.remove)
-        # What an unquoted path would start first: the part before the blank.
-        shutil.copy2(JAVA_STUB, os.path.join(self.app.base, "My"))
 
-    def test_java_path_with_a_blank_starts_the_right_program(self):
-        for name, value, first_word, argv in self.ROWS:
-            with self.subTest(name):
-                self.app.write_boots(app=dict(APP_ITEMS, java=value))
-                self.app.forget_calls()
-                if os.path.exists(os.path.join(self.app.base, "calls.log")):
-                    os.remove(os.path.join(self.app.base, "calls.log"))
-                outcome = self.app.run()
-                expand = lambda text: text.replace("@", self.app.app_dir)
-                self.assertEqual(outcome.stdout[6], "javaCommandLine=" + expand(first_word) + OPTIONS_TEXT)
-                self.assertEqual(outcome.stdout[-1], "launchJava:retCode=0")
-                self.assertEqual(outcome.boxes, [])
-                self.assertEqual([call.argv for call in self.app.calls()], [[expand(a) for a in argv]])
-                self.assertEqual(decoy_calls(self.app.base), 0, "the decoy before the blank ran")
-
-    # Values that begin with a placeholder but as a whole name no file: the
-    # program part (folder and the value up to its next blank) is quoted.
-    UNNAMED_ROWS = [
-        ("option after the path", "${APP_DIR}java_stub -Xss2m", '"@java_stub" -Xss2m',
-         [["@java_stub", "-Xss2m"] + OPTIONS_ARGS]),
-        ("trailing blank", "${PARENT_DIR}java_stub ", '"@java_stub" ', [["@java_stub"] + OPTIONS_ARGS]),
-        ("java missing", "${APP_DIR}jre/bin/java", '"@jre/bin/java"', []),
-        ("java missing, option after it", "${APP_DIR}jre/bin/java -Xss2m", '"@jre/bin/java" -Xss2m', []),
-    ]
-
-    def test_program_part_is_quoted_and_the_decoy_never_runs(self):
-        for name, value, first_word, calls in self.UNNAMED_ROWS:
-            with self.subTest(name):
-                self.app.write_boots(app=dict(APP_ITEMS, java=value))
-                self.app.forget_calls()
-                outcome = self.app.run()
-                expand = lambda text: text.replace("@", self.app.app_dir)
-                self.assertEqual(outcome.stdout[6], "javaCommandLine=" + expand(first_word) + OPTIONS_TEXT)
-                self.assertEqual(outcome.boxes, [] if calls else ["Error: " + self.app.main_boot])
-                self.assertEqual([call.argv for call in self.app.calls()], [[expand(a) for a in c] for c in calls])
-                self.assertEqual(decoy_calls(self.app.base), 0, "the decoy before the blank ran")
-
-
-class PlaceholderInTheFolderName(unittest.TestCase):
-    def test_inserted_folder_is_not_searched_again(self):
-        for folder in ("x${PARENT_DIR}y", "x${APP_DIR}y"):
-            for value in ("${APP_DIR}java_stub", "${PARENT_DIR}java_stub"):
-                with self.subTest(folder=folder, java=value):
-                    app = AppDir(LAUNCHER, JAVA_STUB, folder)
-                    self.addCleanup(app.remove)
-                    app.write_boots(app=dict(APP_ITEMS, java=value))
-                    outcome = app.run()
-                    self.assertEqual(outcome.stdout[6], "javaCommandLine=" + app.app_dir + "java_stub" + OPTIONS_TEXT)
-                    self.assertEqual(outcome.boxes, [])
-                    self.assertEqual([call.argv for call in app.calls()], [[app.path("java_stub")] + OPTIONS_ARGS])
-
-
-class QuoteInTheFolderName(unittest.TestCase):
-    def test_launch_refused_and_nothing_runs(self):
-        app = AppDir(LAUNCHER, JAVA_STUB, 'my "app"')
-        self.addCleanup(app.remove)
-        # What the quote would make of the path: "my app" without its quotes.
-        decoy = os.path.join(app.base, "my app")
-        os.makedirs(decoy)
-        shutil.copy2(JAVA_STUB, os.path.join(decoy, "java_stub"))
-        app.write_boots(app=dict(APP_ITEMS, java="${APP_DIR}java_stub"))
-        outcome = app.run()
-        self.assertEqual(outcome.stdout[2:], ["debugFileExists=0", "configPath=" + app.main_boot, app.main_boot])
-        self.assertEqual(outcome.boxes, ["Error: 設定ファイル %s の解析に失敗しました。" % app.main_boot])
-        self.assertEqual(app.calls(), [])
-        self.assertEqual(decoy_calls(decoy), 0)
-
-
-class ValuesOutsideAscii(unittest.TestCase):
-    # Natively the ANSI code page is UTF-8: every value reaches the child as its
-    # bytes, UTF-8 or not. (app folder, java folder, args, the -D argument's bytes)
+class FolderName(RowTest):
     ROWS = [
-        ("Japanese -D value", "アプリ", "", "-Dname=日本語", "-Dname=日本語".encode()),
-        ("java path with é", "app", "jré", "-Ddemo.mode=test", b"-Ddemo.mode=test"),
-        # 日本語 saved in Shift-JIS, written through surrogateescape.
-        ("Shift-JIS value", "app", "", "-Dname=\udc93\udcfa\udc96\x7b\udc8c\udcea",
-         b"-Dname=\x93\xfa\x96\x7b\x8c\xea"),
+        # The folder a placeholder inserts is not searched again (x${APP_DIR}y
+        # natively only, as before: the same code, and a Wine start costs time).
+        Row("java %s in folder %s" % (value, folder), on=on, folder=folder, main=boot("java", value),
+            lines=start() + main_launch(0), calls=[("{root}", ["{app}java.exe"] + OPTION_ARGS)])
+        for folder, on in (("x${PARENT_DIR}y", BOTH), ("x${APP_DIR}y", NATIVE))
+        for value in ("${APP_DIR}java.exe", "${PARENT_DIR}java.exe")
+    ] + [
+        # A double quote, possible in Linux folder names only: no quoting can
+        # carry it, and the decoy "my app" (the name without its quotes) never runs.
+        Row("a double quote refuses the launch", on=NATIVE, folder='my "app"', files={"my app/java.exe": STUB},
+            lines=start() + refused(), boxes=[CONFIG_ERROR % "{main_boot}"]),
     ]
 
-    def test_child_receives_the_bytes(self):
-        for name, folder, java_folder, args, argument in self.ROWS:
-            with self.subTest(name):
-                app = AppDir(LAUNCHER, JAVA_STUB, folder)
-                self.addCleanup(app.remove)
-                java = app.path(java_folder, "java_stub")
-                if java_folder:
-                    os.makedirs(app.path(java_folder))
-                    shutil.copy2(JAVA_STUB, java)
-                items = dict(APP_ITEMS, java="${APP_DIR}" + (java_folder + "/" if java_folder else "") + "java_stub",
-                             args=args)
-                app.write("config/boot.xml", boot_xml(items).encode("utf-8", "surrogateescape"))
-                app.write("updater/config/boot.xml", boot_xml(APP_ITEMS))
-                outcome = app.run()
-                self.assertEqual(outcome.boxes, [])
-                with open(os.path.join(os.path.dirname(java), "calls.log"), "rb") as log:
-                    argv = [line[4:] for line in log.read().split(b"\n") if line.startswith(b"arg=")]
-                self.assertEqual(argv, [java.encode()] + [a.encode() for a in OPTIONS_ARGS[:5]] + [argument, b"demo.App"])
+
+def args_row(name, args, argument, folder="app", codepage=1252, main=None, on=BOTH):
+    """args in the boot file, and the arguments java receives for them."""
+    command = MAIN_COMMAND.replace("-Dapp.mode=demo", argument)
+    return Row(name, on=on, folder=folder, codepage=codepage, main=main or boot("args", args),
+               lines=start() + main_launch(0, command),
+               calls=[("{root}", ["{app}java.exe"] + OPTION_ARGS[:5] + argument.split(" ") + OPTION_ARGS[6:])])
+
+
+SHIFT_JIS_BOOT = boot("args", "-Dname=日本語").encode("cp932")
+
+
+class ValuesOutsideAscii(RowTest):
+    # Under Wine UTF-8 values arrive in the ANSI code page, "?" for a letter
+    # it lacks (no look-alike); a Shift-JIS file passes unchanged. Natively
+    # every value reaches the child as its bytes.
+    ROWS = [
+        args_row("a Japanese -D value in a Japanese folder", "-Dname=日本語", "-Dname=日本語", "アプリ", 932),
+        Row("a java path with é", main=boot("java", "${APP_DIR}jré{/}java.exe"), files={"app/jré/java.exe": STUB},
+            lines=start() + main_launch(0, "{app}jré{/}java.exe" + OPTIONS),
+            calls=[("{root}", ["{app}jré{/}java.exe"] + OPTION_ARGS)]),
+        args_row("a Shift-JIS boot file passes its bytes", None, "-Dname=\udc93\udcfa\udc96{\udc8c\udcea",
+                 main=SHIFT_JIS_BOOT, on=NATIVE),
+        args_row("a Shift-JIS boot file passes unchanged under 932", None, "-Dname=日本語", codepage=932,
+                 main=SHIFT_JIS_BOOT, on=WINE),
+        args_row("letters 1252 lacks", "-Dname=Łódź", "-Dname=?ód?", on=WINE),
+        args_row("a letter 932 lacks", "-Dname=café 日本", "-Dname=caf? 日本", codepage=932, on=WINE),
+    ]
+
+
+def short_name_row(folder, argv0):
+    # Best fit would turn Łódź into Lódz (ó is in code page 1252), a folder
+    # whose boot file must not run; argv[0] is the ANSI form of the command line.
+    return Row("%s starts through its short name under 1252" % folder, on=WINE, folder=folder,
+               files={"Lódz/config/boot.xml": boot_xml(MAIN_ITEMS), "Lódz/java.exe": STUB},
+               lines=["argc=1", "argv[0]=" + argv0, "debugFileExists=0", "configPath={short}\\config\\boot.xml",
+                      "{short}\\config\\boot.xml", "currentDir={short}\\", "javaCommandLine={short}\\java.exe" + OPTIONS,
+                      "execute:processId=={pid}", "result=WAIT_OBJECT_0", "launchJava:retCode=0"],
+               calls=[("{short}", ["{short}\\java.exe"] + OPTION_ARGS)])
+
+
+LONG_PARTS = ["a" * 100, "b" * 100, "c" * 80]
+ANCESTORS = ["".join(part + "/" for part in LONG_PARTS[:i]) for i in range(len(LONG_PARTS))]
+DECOY_BOOT = boot("java", "${APP_DIR}decoy.exe")
+assert len("D:\\" + "\\".join(LONG_PARTS) + "\\launcher.exe") > 260
+
+
+class NamesOutsideTheAnsiCodePage(RowTest):
+    ROWS = [
+        short_name_row("Łódź", "D:\\Lódz\\launcher.exe"),
+        short_name_row("アプリ", "D:\\???\\launcher.exe"),
+    ] + [
+        # ソ is 0x83 0x5C in code page 932: its second byte is a backslash.
+        Row("the box shows %s in its own letters under 932" % folder, on=WINE, folder=folder, codepage=932,
+            main=None, updater=None, lines=start() + refused(), boxes=[CONFIG_ERROR % "{main_boot}"])
+        for folder in ("アプリ", "ソフト")
+    ] + [
+        # A cut module path would make an ancestor the app folder: each one
+        # holds a boot file that starts its own decoy. Wine reads the boot file
+        # at the real path, but its CreateProcessA takes no path beyond 260
+        # characters: the box names the real boot file (the trace shows only
+        # the start of that text: more than the folder's 286 characters less 20).
+        Row("a path over 260 characters never reads an ancestor's boot file", on=WINE,
+            folder="/".join(LONG_PARTS), cut_boxes=266,
+            files=dict([(a + "config/boot.xml", DECOY_BOOT) for a in ANCESTORS]
+                       + [(a + "decoy.exe", STUB) for a in ANCESTORS]),
+            lines=start() + main_launch(1, started=False), boxes=["{main_boot}"]),
+    ]
 
 
 if __name__ == "__main__":
-    LAUNCHER, JAVA_STUB, rest = launcher_options()
-    unittest.main(argv=[sys.argv[0]] + rest)
+    main("the install folders")

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
-"""Checks the PE properties a shipped launcher.exe must have.
+"""Checks the PE properties of the shipped exes.
 
-Usage: check_pe.py ARCH=EXE [ARCH=EXE ...]   (ARCH: i386 or amd64)
+Usage: check_pe.py [--console] ARCH=EXE [ARCH=EXE ...]   (ARCH: i386 or amd64)
 
-Each exe is checked against its architecture's row of EXPECTED: machine, GUI
-subsystem, the DLLs it imports at load time and those it names for loading on
-demand, no link timestamp, and a resource section holding exactly icon group 1
-with one 128x128 24-bit BMP image.
+Every exe: its architecture's machine and no link timestamp. launcher.exe
+(the default): GUI subsystem, the DLLs it imports at load time and those it
+names for loading on demand, and a resource section holding exactly icon
+group 1 with one 128x128 24-bit BMP image. With --console, a tool shipped
+beside it (bootcheck.exe, seticon.exe): console subsystem, and KERNEL32 and
+only the system's DLLs imported.
 """
 
 import os
@@ -26,8 +28,7 @@ ON_DEMAND_DLLS = {"USER32"}
 # process has) or the C runtime's own on-demand loads, is the system's.
 NAMED_DLLS_ALLOWED = SYSTEM_DLLS | {"NTDLL"}
 
-# arch: machine
-EXPECTED = {
+MACHINES = {
     "i386": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
     "amd64": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"],
 }
@@ -41,6 +42,7 @@ BMP_HEADER_SIZE = 40
 ICON_IMAGE_SIZE = BMP_HEADER_SIZE + ICON_SIZE * ICON_SIZE * 3 + ICON_SIZE * ICON_SIZE // 8
 
 EXES = []  # (arch, path), from the command line
+CONSOLE = False  # --console
 
 
 def importedDlls(pe):
@@ -89,17 +91,22 @@ def resourceTree(pe):
 class PeProperties(unittest.TestCase):
     def test_every_exe(self):
         self.assertTrue(EXES, "no exe given")
+        subsystem = pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI" if CONSOLE else "IMAGE_SUBSYSTEM_WINDOWS_GUI"]
         for arch, path in EXES:
-            machine = EXPECTED[arch]
             pe = pefile.PE(path)
             with self.subTest(exe=path, check="machine"):
-                self.assertEqual(pe.FILE_HEADER.Machine, machine)
+                self.assertEqual(pe.FILE_HEADER.Machine, MACHINES[arch])
             with self.subTest(exe=path, check="subsystem"):
-                self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
-                                 pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+                self.assertEqual(pe.OPTIONAL_HEADER.Subsystem, subsystem)
             with self.subTest(exe=path, check="timestamp"):
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0,
                                  "a link timestamp makes builds differ")
+            if CONSOLE:
+                with self.subTest(exe=path, check="imports"):
+                    dlls = importedDlls(pe)
+                    self.assertIn("KERNEL32", dlls)
+                    self.assertLessEqual(dlls, SYSTEM_DLLS, "imports beyond the system's own DLLs")
+                continue
             with self.subTest(exe=path, check="load-time imports"):
                 self.assertEqual(importedDlls(pe), LOAD_TIME_DLLS)
             with self.subTest(exe=path, check="on-demand DLLs"):
@@ -139,19 +146,16 @@ class PeProperties(unittest.TestCase):
                            "icon is (nearly) a single colour")
 
 
-def exeArguments(arches):
-    """The (arch, path) pairs of the ARCH=EXE arguments; exits with the usage on anything else."""
-    exes = []
-    for argument in sys.argv[1:]:
-        arch, _, path = argument.partition("=")
-        if arch not in arches or not path:
-            sys.exit("usage: %s ARCH=EXE ...  (ARCH: %s)" % (os.path.basename(sys.argv[0]), ", ".join(sorted(arches))))
-        exes.append((arch, path))
-    return exes
-
-
 def main():
-    EXES.extend(exeArguments(EXPECTED))
+    global CONSOLE
+    arguments = sys.argv[1:]
+    CONSOLE = arguments[:1] == ["--console"]
+    for argument in arguments[1:] if CONSOLE else arguments:
+        arch, _, path = argument.partition("=")
+        if arch not in MACHINES or not path:
+            sys.exit("usage: %s [--console] ARCH=EXE ...  (ARCH: %s)"
+                     % (os.path.basename(sys.argv[0]), ", ".join(sorted(MACHINES))))
+        EXES.append((arch, path))
     unittest.main(argv=[sys.argv[0], "-v"])
 
 

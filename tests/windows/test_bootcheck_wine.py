@@ -19,6 +19,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "bootcheck"))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+import app_dir  # noqa: E402
 import wine_env  # noqa: E402
 from bootcheck_cases import CASE_ARGS, CASES, boot_text  # noqa: E402
 from test_bootcheck import findings_of, tree_digest  # noqa: E402
@@ -45,11 +47,13 @@ class WineBootcheckCase(unittest.TestCase):
         root = os.path.join(OPTIONS.work_dir, self.id().split(".")[-1])
         shutil.rmtree(root, ignore_errors=True)
         self.app = os.path.join(root, "app")
-        for folder in ("config", "lib", "updater/config", "updater/lib"):
-            os.makedirs(os.path.join(self.app, folder))
-        shutil.rmtree(os.path.join(self.app, "config"))
+        files = {"app/" + relative % PLATFORM: app_dir.DIR if content is None else content
+                 for relative, content in (files or {}).items()}
+        files.update({"app/lib/app.jar": "jar", "app/updater/lib/app.jar": "jar"})
+        main = os.makedirs if main_boot == "dir" else None if main_boot is None else main_boot % PLATFORM
+        row = app_dir.Row("", main=main, updater=(updater_boot or boot_text()) % PLATFORM, files=files, stub=False)
+        app_dir.lay_out(row, root, {}, OPTIONS.launcher, "launcher.exe", OPTIONS.java_stub)
         shutil.copy(OPTIONS.bootcheck, os.path.join(root, "bootcheck.exe"))
-        shutil.copy(OPTIONS.launcher, os.path.join(self.app, "launcher.exe"))
         with open(OPTIONS.java_stub, "rb") as f:
             stub = bytearray(f.read())
         # The stand-in as a GUI program, as javaw.exe is: only the console case
@@ -58,21 +62,6 @@ class WineBootcheckCase(unittest.TestCase):
         stub[subsystem:subsystem + 2] = (2).to_bytes(2, "little")
         with open(os.path.join(self.app, "java.exe"), "wb") as f:
             f.write(stub)
-        files = dict(files or {})
-        files.update({"lib/app.jar": "jar", "updater/lib/app.jar": "jar",
-                      "updater/config/boot.xml": (updater_boot or boot_text()) % PLATFORM})
-        if main_boot == "dir":
-            os.makedirs(os.path.join(self.app, "config", "boot.xml"))
-        elif main_boot is not None:
-            files["config/boot.xml"] = main_boot % PLATFORM
-        for relative, content in files.items():
-            path = os.path.join(self.app, *(relative % PLATFORM).split("/"))
-            if content is None:
-                os.makedirs(path)
-                continue
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(content.encode("utf-8", "surrogateescape") if isinstance(content, str) else content)
         wine_env.mapDrive(OPTIONS.prefix, "d", root)
 
     def bootcheck(self, *args):
@@ -148,18 +137,9 @@ class SameAsTheLauncher(WineBootcheckCase):
     ]
 
     def calls(self):
-        """argv of each java start, from the logs of both stand-ins, in order of the log lines."""
-        calls = []
-        for folder in (self.app, os.path.join(self.app, "my jre")):
-            path = os.path.join(folder, "calls.log")
-            if os.path.exists(path):
-                with open(path, encoding="utf-8") as f:
-                    for line in f.read().splitlines():
-                        if line == "call":
-                            calls.append([])
-                        elif line.startswith("arg="):
-                            calls[-1].append(line[4:])
-        return calls
+        """argv of each java start, from the logs of both stand-ins."""
+        return [call.argv for folder in (self.app, os.path.join(self.app, "my jre"))
+                for call in app_dir.read_calls(folder, errors="strict")]
 
     def test_command_lines_and_arguments_match_the_launcher(self):
         for name, boot, files in self.ROWS:

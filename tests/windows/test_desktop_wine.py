@@ -28,7 +28,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import test_launcher_wine as suite  # noqa: E402
+import wine_app as suite  # noqa: E402
 import wine_env  # noqa: E402
 
 DESKTOP_SETTINGS = [

@@ -24,7 +24,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import test_launcher_wine as suite  # noqa: E402
+import wine_app as suite  # noqa: E402
 import wine_env  # noqa: E402
 
 PLANTED = ["version.dll", "imm32.dll", "uxtheme.dll"]

@@ -99,11 +99,10 @@ class Win32Zip(unittest.TestCase):
             for name in ("launcher.exe", "bootcheck.exe", "seticon.exe"):
                 with open(os.path.join(scratch, name), "wb") as f:
                     f.write(files[name])
-            for checker, exe in (("check_pe.py", "launcher.exe"), ("check_console_pe.py", "bootcheck.exe"),
-                                 ("check_console_pe.py", "seticon.exe")):
+            for kind, exe in (([], "launcher.exe"), (["--console"], "bootcheck.exe"), (["--console"], "seticon.exe")):
                 with self.subTest(exe=exe):
-                    result = subprocess.run([sys.executable, os.path.join(HERE, checker),
-                                             "i386=" + os.path.join(scratch, exe)], capture_output=True, text=True)
+                    result = subprocess.run([sys.executable, os.path.join(HERE, "check_pe.py")] + kind
+                                            + ["i386=" + os.path.join(scratch, exe)], capture_output=True, text=True)
                     self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_readme_for_notepad_and_sample_as_taught(self):
