@@ -1,11 +1,13 @@
 // Stand-in for the java executable in end-to-end tests. Next to itself it
-// appends one record per call to calls.log (working directory, arguments and
-// the LAUNCHER_* environment variables) and takes its exit code from the first line of exit_codes (0 when none).
+// appends one record per call to calls.log (working directory, arguments, the
+// arguments that open as files, and the LAUNCHER_* environment variables) and
+// takes its exit code from the first line of exit_codes (0 when none).
 // While a file named hold lies next to it (at most a minute), it keeps
 // running, so a test can look at the desktop during its run.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,7 +17,6 @@
 #include <direct.h>
 #include <windows.h>
 #define getcwd _getcwd
-#define environ _environ
 #else
 #include <unistd.h>
 extern char** environ;
@@ -46,6 +47,42 @@ static int nextExitCode(const std::string& codesPath) {
     return std::atoi(lines[0].c_str());
 }
 
+// The values as they are, outside ASCII escaped so the log stays ASCII there:
+// \uXXXX for each UTF-16 unit of the wide environment on Windows, which is
+// what a Java app reads; \xHH for each byte natively.
+static void logEnvironment(std::ofstream& log) {
+#ifdef _WIN32
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        if (wcsncmp(entry, L"LAUNCHER_", 9) != 0) {
+            continue;
+        }
+        log << "env=";
+        for (const wchar_t* c = entry; *c != L'\0'; ++c) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(*c));
+            log << (*c >= 0x80 || *c == L'\\' ? std::string(escape) : std::string(1, static_cast<char>(*c)));
+        }
+        log << '\n';
+    }
+    FreeEnvironmentStringsW(block);
+#else
+    for (char** variable = environ; *variable != NULL; ++variable) {
+        if (std::strncmp(*variable, "LAUNCHER_", 9) != 0) {
+            continue;
+        }
+        log << "env=";
+        for (const char* c = *variable; *c != '\0'; ++c) {
+            unsigned char byte = static_cast<unsigned char>(*c);
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            log << (byte >= 0x80 || byte == '\\' ? std::string(escape) : std::string(1, *c));
+        }
+        log << '\n';
+    }
+#endif
+}
+
 int main(int argc, char* argv[]) {
     std::string dir = ownDirectory(argv[0]);
     char cwd[4096] = "";
@@ -57,11 +94,13 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < argc; ++i) {
         log << "arg=" << argv[i] << '\n';
     }
-    for (char** variable = environ; *variable != NULL; ++variable) {
-        if (std::strncmp(*variable, "LAUNCHER_", 9) == 0) {
-            log << "env=" << *variable << '\n';
+    for (int i = 1; i < argc; ++i) {
+        if (std::FILE* file = std::fopen(argv[i], "rb")) {
+            std::fclose(file);
+            log << "opens=" << i << '\n';
         }
     }
+    logEnvironment(log);
     log.close();
     for (int waited = 0; waited < 60000 && std::ifstream(dir + "hold"); waited += 50) {
 #ifdef _WIN32

@@ -19,6 +19,7 @@ between the platforms, and each runner fills them in:
   {/}          the separator; {.exe} is ".exe" under Wine, "" natively
   {pid}        the launcher's process id (checked by the runner)
   {short}      under Wine, the 8.3 form of the app folder the launcher reports
+  {short_argN} under Wine, the 8.3 form the launcher reports for its argument N
 
 The stand-in java (tests/java_stub.cpp) lies in the app folder as java.exe
 on both platforms and takes its exit codes from exit_codes there; every copy
@@ -104,7 +105,7 @@ class Row:
     updater: object = UPDATER_BOOT
     folder: str = "app"  # below {base}, "/" between levels; "" is {base} itself
     exit_codes: tuple = ()
-    args: tuple = ()  # the launcher's own arguments
+    args: tuple = ()  # the launcher's own arguments, templates too
     env: dict = field(default_factory=dict)  # more environment for the launcher
     files: dict = field(default_factory=dict)  # {path below {base}: text, bytes, STUB or DIR}
     stub: bool = True  # java.exe in the app folder
@@ -117,6 +118,7 @@ class Row:
     boxes: list = ()  # the texts of the boxes, in order
     calls: list = ()  # (working directory, argv) of every stand-in that ran, in order
     child_env: list = None  # per call, the LAUNCHER_* variables it saw; None: not looked at
+    opens: list = None  # per call, the indexes into its argv that open as files; None: not looked at
     cut_boxes: int = 0  # under Wine: a box text its trace cuts keeps more than this many characters
 
 
@@ -125,6 +127,16 @@ class Call:
     cwd: str
     argv: list
     env: dict
+    opens: list = field(default_factory=list)  # indexes into argv of the arguments that open as files
+
+
+def unescaped(value):
+    """A value the stand-in wrote with \\uXXXX (UTF-16 units) or \\xHH (bytes) outside ASCII."""
+    if "\\u" in value:
+        units = re.sub(r"\\u([0-9a-f]{4})", lambda m: chr(int(m.group(1), 16)), value)
+        return units.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
+    raw = re.sub(rb"\\x([0-9a-f]{2})", lambda m: bytes([int(m.group(1), 16)]), value.encode("ascii"))
+    return raw.decode("utf-8", "surrogateescape")
 
 
 def read_calls(folder, encoding="utf-8", errors="surrogateescape"):
@@ -142,9 +154,11 @@ def read_calls(folder, encoding="utf-8", errors="surrogateescape"):
             calls[-1].cwd = line[4:]
         elif line.startswith("arg="):
             calls[-1].argv.append(line[4:])
+        elif line.startswith("opens="):
+            calls[-1].opens.append(int(line[6:]))
         elif line.startswith("env="):
             name, _, value = line[4:].partition("=")
-            calls[-1].env[name] = value
+            calls[-1].env[name] = unescaped(value)
     return calls
 
 
@@ -240,7 +254,8 @@ class NativeRunner:
         case.addCleanup(shutil.rmtree, base, ignore_errors=True)
         places = self.places(base, row.folder)
         app = lay_out(row, base, places, self.launcher, "launcher", self.java_stub)
-        code, pid, lines, errors = self.run(places["{exe}"], row.args, row.env, base, row.closed_stdout)
+        code, pid, lines, errors = self.run(places["{exe}"], expand(row.args, places), row.env, base,
+                                            row.closed_stdout)
         case.assertEqual(code, 0, "launcher exit code")
         case.assertEqual(errors, ["Error: " + text for text in expand(list(row.boxes), places)])
         assert_seen(case, row, places, mask_pid(case, lines, pid), calls_below(base, app), os.path.realpath)
@@ -282,6 +297,8 @@ def assert_seen(case, row, places, lines, calls, folder=lambda path: path):
     if row.child_env is not None:
         case.assertEqual([c.env for c in calls],
                          [{name: expand(value, places) for name, value in env.items()} for env in row.child_env])
+    if row.opens is not None:
+        case.assertEqual([c.opens for c in calls], row.opens)
 
 
 class WineRunner:
@@ -319,7 +336,7 @@ class WineRunner:
         app = lay_out(row, base, places, self.launcher, "launcher.exe", self.java_stub)
         wine_env.mapDrive(self.prefix, "d", base)
         env, encoding = self.code_page(row.codepage)
-        code, lines, boxes = wine_env.runWindows(self.wine, self.prefix, [places["{exe}"], *row.args],
+        code, lines, boxes = wine_env.runWindows(self.wine, self.prefix, [places["{exe}"], *expand(row.args, places)],
                                                  extraEnv=dict(env, **row.env), encoding=encoding,
                                                  allowCut=bool(row.cut_boxes))
         case.assertEqual(code, 0, "launcher exit code")
@@ -328,6 +345,9 @@ class WineRunner:
             short = re.fullmatch(r"configPath=(D:\\[!-~]*~[!-~]*)\\config\\boot\.xml", line)
             if short:
                 places["{short}"] = short.group(1)
+            short = re.fullmatch(r"launcherArgs:arg(\d+)=(\S*) \(its short name.*", line)
+            if short:
+                places["{short_arg%s}" % short.group(1)] = short.group(2)
         expected = [("W", 0, "Error", text, 0) for text in expand(list(row.boxes), places)]
         if row.cut_boxes:
             case.assertEqual(len(boxes), len(expected), boxes)
