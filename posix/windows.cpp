@@ -195,6 +195,21 @@ BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
     return pathBytes(lpValue, value) && setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
+// The length without terminator, or the size needed when the buffer is too
+// small; 0 for a variable that is not set.
+DWORD GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize) {
+    std::string name;
+    const char* value = lpName != NULL && pathBytes(lpName, name) ? std::getenv(name.c_str()) : NULL;
+    if (value == NULL) {
+        return 0;
+    }
+    int count = MultiByteToWideChar(CP_ACP, 0, value, -1, NULL, 0);
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, value, -1, &wide[0], count);
+    wide.resize(wide.size() - 1);
+    return copyOut(wide, lpBuffer, nSize);
+}
+
 // A path longer than the buffer is cut and terminated, and the result is
 // nSize, as on Windows since Vista.
 DWORD GetModuleFileNameW(HMODULE, LPWSTR lpFilename, DWORD nSize) {

@@ -111,6 +111,7 @@ BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
 LPWSTR GetEnvironmentStringsW(void);
 BOOL FreeEnvironmentStringsW(LPWSTR penv);
 BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue);
+DWORD GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize);
 
 BOOL AllocConsole(void);
 HWND GetConsoleWindow(void);

@@ -3,9 +3,10 @@
 #include "java_command_line.hpp"
 #include "launcher_args.hpp"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,7 @@ TEST(ArgumentForwarding, EachArgumentReachesJavaWhole) {
     }
 }
 
+#ifndef _WIN32
 TEST(ArgumentForwarding, NativeArgumentsGoInAsTheirBytes) {
     for (const std::wstring& argument : {std::wstring(L"日本語"), std::wstring(L"plain"), std::wstring(L"")}) {
         ForwardedArgument forwarded = forwardedArgument(argument);
@@ -69,42 +71,50 @@ TEST(ArgumentForwarding, NativeArgumentsGoInAsTheirBytes) {
     ASSERT_EQ(arguments.size(), 1u);
     EXPECT_EQ(forwardedArgument(arguments[0]).ansi, notUtf8);
 }
+#endif
 
-std::string variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value != NULL ? value : "(unset)";
+// Through the wide API, which is what children inherit on Windows.
+std::wstring variable(const wchar_t* name) {
+    wchar_t value[64];
+    DWORD length = GetEnvironmentVariableW(name, value, 64);
+    return length > 0 && length < 64 ? std::wstring(value, length) : L"(unset)";
+}
+
+void setVariable(const wchar_t* name, const wchar_t* value) {
+    ASSERT_TRUE(SetEnvironmentVariableW(name, value));
 }
 
 TEST(ArgumentForwarding, ChildrenGetTheirVariablesAndNoStaleOnes) {
-    setenv("LAUNCHER_ARGC", "7", 1);
-    setenv("LAUNCHER_ARG5", "stale", 1);
-    setenv("LAUNCHER_ARGS", "not ours", 1);
+    setVariable(L"LAUNCHER_ARGC", L"7");
+    setVariable(L"LAUNCHER_ARG5", L"stale");
+    setVariable(L"LAUNCHER_ARGS", L"not ours");
     rememberGivenEnvironment();
 
     const struct {
         const char* step;
         bool forward;
         std::vector<std::wstring> arguments;
-        std::vector<std::string> argc1Arg2Arg5Args;
+        std::vector<std::wstring> argc1Arg2Arg5Args;
     } steps[] = {
-        {"first start that forwards", true, {L"a b", L""}, {"2", "a b", "", "(unset)", "not ours"}},
-        {"a start that does not", false, {L"a b", L""}, {"7", "(unset)", "(unset)", "stale", "not ours"}},
-        {"forwarding again, more arguments", true, {L"1", L"2", L"3", L"4", L"5"}, {"5", "1", "2", "5", "not ours"}},
-        {"fewer after more", true, {L"x"}, {"1", "x", "(unset)", "(unset)", "not ours"}},
-        {"none at all", true, {}, {"0", "(unset)", "(unset)", "(unset)", "not ours"}},
-        {"back to the given environment", false, {}, {"7", "(unset)", "(unset)", "stale", "not ours"}},
+        {"first start that forwards", true, {L"a b", L"日本"}, {L"2", L"a b", L"日本", L"(unset)", L"not ours"}},
+        {"a start that does not", false, {L"a b", L""}, {L"7", L"(unset)", L"(unset)", L"stale", L"not ours"}},
+        {"forwarding again, more arguments", true, {L"1", L"2", L"3", L"4", L"5"},
+         {L"5", L"1", L"2", L"5", L"not ours"}},
+        {"fewer after more", true, {L"x"}, {L"1", L"x", L"(unset)", L"(unset)", L"not ours"}},
+        {"none at all", true, {}, {L"0", L"(unset)", L"(unset)", L"(unset)", L"not ours"}},
+        {"back to the given environment", false, {}, {L"7", L"(unset)", L"(unset)", L"stale", L"not ours"}},
     };
     for (const auto& s : steps) {
         prepareChildEnvironment(s.forward, s.arguments);
-        EXPECT_EQ((std::vector<std::string>{variable("LAUNCHER_ARGC"), variable("LAUNCHER_ARG1"),
-                                            variable("LAUNCHER_ARG2"), variable("LAUNCHER_ARG5"),
-                                            variable("LAUNCHER_ARGS")}),
+        EXPECT_EQ((std::vector<std::wstring>{variable(L"LAUNCHER_ARGC"), variable(L"LAUNCHER_ARG1"),
+                                             variable(L"LAUNCHER_ARG2"), variable(L"LAUNCHER_ARG5"),
+                                             variable(L"LAUNCHER_ARGS")}),
                   s.argc1Arg2Arg5Args)
             << s.step;
     }
-    unsetenv("LAUNCHER_ARGC");
-    unsetenv("LAUNCHER_ARG5");
-    unsetenv("LAUNCHER_ARGS");
+    for (const wchar_t* name : {L"LAUNCHER_ARGC", L"LAUNCHER_ARG5", L"LAUNCHER_ARGS"}) {
+        setVariable(name, NULL);
+    }
     rememberGivenEnvironment();
 }
 
