@@ -31,6 +31,7 @@ TEST(ArgumentForwarding, SplitsTheWideCommandLineAsWindowsDoes) {
         {L"p \"\"\"a\"\"\" b", {L"p", L"\"a\"", L"b"}},
         {L"p \"unterminated arg", {L"p", L"unterminated arg"}},
         {L"p *.txt ?", {L"p", L"*.txt", L"?"}},
+        {L"p \"C:\\\" x", {L"p", L"C:\" x"}},  // a drive root as "%1" gives: the backslash escapes the quote
     };
     for (const auto& c : cases) {
         EXPECT_EQ(splitWindowsCommandLine(c.commandLine), c.words) << testing::PrintToString(c.commandLine);
