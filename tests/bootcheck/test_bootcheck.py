@@ -211,29 +211,35 @@ class SameAsTheLauncher(BootcheckCase):
             replace={"args": '-Da=&quot;x y&quot; -Db=c:\\\\dir\\ &quot;q\\&quot;&quot;'}), {}),
         ("quoted_java_with_blank", boot_text(replace={"java": "&quot;${APP_DIR}my jre/%(java)s&quot;"}), {}),
         ("parent_dir_placeholder", boot_text(replace={"java": "${PARENT_DIR}%(java)s"}), {}),
+        ("forwarded_arguments", boot_text(items=GOOD_ITEMS + [("launcherArgs", "append")]), {},
+         ("two words", 'say "hi"', "trail\\", "", "*")),
     ]
 
-    def launcher_lines(self, app):
+    def launcher_lines(self, app, arguments=()):
         app.queue_exit_codes(21, 0, 0)
-        return [line[len("javaCommandLine="):] for line in app.run(cwd=app.root)
+        return [line[len("javaCommandLine="):] for line in app.run(*arguments, cwd=app.root)
                 if line.startswith("javaCommandLine=")]
 
     def test_command_lines_and_arguments_match_the_launcher(self):
-        for name, boot, files in self.ROWS:
+        for name, boot, files, *given in self.ROWS:
+            arguments = given[0] if given else ()
+            options = ("--launcher-args",) + arguments if arguments else ()
             with self.subTest(case=name):
                 app = self.make_app(boot, files)
                 app.write("updater/config/boot.xml", boot % PLATFORM)
                 # The stand-in keeps its records next to itself: "my jre" is the app folder again.
                 os.symlink(app.root, app.path("my jre"))
-                code, out, _ = run_bootcheck("--json", app.root, cwd=app.root)
+                code, out, _ = run_bootcheck("--json", app.root, *options, cwd=app.root)
                 document = json.loads(out)
-                launched = self.launcher_lines(app)
+                launched = self.launcher_lines(app, arguments)
                 self.assertEqual(len(launched), 3, launched)
                 self.assertEqual([f["commandLine"] for f in document["bootFiles"]], launched[:2])
                 calls = app.calls()
                 self.assertEqual([f["arguments"] for f in document["bootFiles"]],
                                  [calls[0].argv, calls[1].argv])
-                _, text, _ = run_bootcheck(app.root, cwd=app.root)
+                self.assertEqual([sorted(f.get("environment", [])) for f in document["bootFiles"]],
+                                 [["%s=%s" % pair for pair in sorted(call.env.items())] for call in calls[:2]])
+                _, text, _ = run_bootcheck(app.root, *options, cwd=app.root)
                 self.assertIn("The launcher runs: %s\n" % launched[0], text)
                 arguments = "".join("  [%d] %s\n" % (i, a) for i, a in enumerate(calls[0].argv))
                 self.assertIn("The program receives %d arguments (the first is its own name):\n%s"
