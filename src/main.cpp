@@ -60,9 +60,10 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
         MessageBox2(std::string("設定ファイル ") + ansiToUtf8(configPath) + " の解析に失敗しました。");
         return ERR;
     }
-    // Refused here rather than by CreateProcessA, so the user learns why.
-    size_t characters = commandLineCharacters(javaCommandLine);
-    if (javaTakesLauncherArgs && characters >= commandLineLimit) {
+    // Refused here rather than by CreateProcessA, so the user learns why; a
+    // boot file too long by itself fails as it always has.
+    size_t characters = javaTakesLauncherArgs && !launcherArgs.empty() ? commandLineCharacters(javaCommandLine) : 0;
+    if (characters >= commandLineLimit) {
         MessageBox2("起動時に渡された引数 (" + std::to_string(launcherArgs.size()) +
                     " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
                     " 文字、上限 " + std::to_string(commandLineLimit - 1) + " 文字)。");

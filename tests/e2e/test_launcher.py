@@ -188,6 +188,8 @@ class ForwardedArguments(RowTest):
             + forwarding_launch(0, ' "x y"'),
             calls=[forwarded(["x y"])[0], (UPDATER_CALL[0], UPDATER_CALL[1] + ["x y"]), forwarded(["x y"])[0]],
             child_env=[forwarded(["x y"])[1]] * 3),
+        Row("append without arguments leaves the command line as it was", main=FORWARDING_MAIN,
+            lines=start() + main_launch(0), calls=[MAIN_CALL], child_env=[{"LAUNCHER_ARGC": "0"}]),
         Row("ignore forwards nothing", main=boot_xml(MAIN_ITEMS + [("launcherArgs", "ignore")]), args=("a",),
             lines=start(argc=2) + main_launch(0), calls=[MAIN_CALL], child_env=[{}]),
         # Nothing is cut or dropped: the box counts what would not fit. (Natively the folder's
