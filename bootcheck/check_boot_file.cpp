@@ -46,13 +46,7 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
     checkMainClass(report, values[jop_main], lines[jop_main]);
     checkCommandLineLength(report);
 
-    std::vector<const BootItem*> forwardItems;
-    for (const BootItem& item : reading.layout.items) {
-        if (item.hasKey && item.key == launcherArgsKey) {
-            forwardItems.push_back(&item);
-        }
-    }
-    checkLauncherArgs(report, forwardItems);
+    checkLauncherArgs(report, reading.layout);
     if (reading.boot.forwardsArguments) {
         report.environment.push_back("LAUNCHER_ARGC=" + std::to_string(launcherArgs.size()));
         for (size_t i = 0; i < launcherArgs.size(); ++i) {

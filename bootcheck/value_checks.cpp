@@ -19,9 +19,6 @@
 
 namespace fs = boost::filesystem;
 
-// Windows refuses a command line of 32,767 characters or more (terminator included).
-static const size_t longestCommandLine = 32766;
-
 static const std::map<std::string, std::string> keyAliases = {
     {"classpath", jop_cp},     {"class-path", jop_cp},    {"class_path", jop_cp},
     {"mainclass", jop_main},   {"main-class", jop_main},  {"main_class", jop_main},
@@ -291,7 +288,7 @@ void checkClassPath(BootFileReport& report, const std::string& value, long line)
 
 
 void checkCommandLineLength(BootFileReport& report) {
-    if (report.commandLine.size() > longestCommandLine) {
+    if (report.commandLine.size() >= commandLineLimit) {
         addFinding(report, 0, BC113,
                    "the command line is " + std::to_string(report.commandLine.size()) + " characters long; Windows " +
                        "refuses 32,767 or more, so the launcher cannot start java there; shorten the class path " +
@@ -299,17 +296,21 @@ void checkCommandLineLength(BootFileReport& report) {
     }
 }
 
-void checkLauncherArgs(BootFileReport& report, const std::vector<const BootItem*>& items) {
+void checkLauncherArgs(BootFileReport& report, const BootLayout& layout) {
     const char* effect = "the launcher ignores it and passes none of its own arguments to java";
-    for (const BootItem* item : items) {
-        if (!item->hasValue) {
-            addFinding(report, item->line, BC117,
+    const BootItem* last = NULL;
+    for (const BootItem& item : layout.items) {
+        if (!item.hasKey || item.key != launcherArgsKey) {
+            continue;
+        }
+        if (!item.hasValue) {
+            addFinding(report, item.line, BC117,
                        "the item with key " + inQuotes(launcherArgsKey) + " has no value attribute, so " + effect +
                            "; write value=\"append\" or remove the item");
             return;
         }
+        last = &item;
     }
-    const BootItem* last = items.empty() ? NULL : items.back();
     if (last != NULL && last->value != launcherArgsAppend && last->value != launcherArgsIgnore) {
         addFinding(report, last->valueLine, BC117,
                    "launcherArgs value " + inQuotes(last->value) + " is neither \"append\" nor \"ignore\", so " +

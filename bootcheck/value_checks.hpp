@@ -30,6 +30,6 @@ void checkHeap(BootFileReport& report, const std::map<std::string, std::string>&
 void checkMainClass(BootFileReport& report, const std::string& value, long line);
 void checkClassPath(BootFileReport& report, const std::string& value, long line);
 void checkCommandLineLength(BootFileReport& report);
-// The items with key launcherArgs, in document order: one without a value, or
-// a last value other than "append" and "ignore".
-void checkLauncherArgs(BootFileReport& report, const std::vector<const BootItem*>& items);
+// The items with key launcherArgs: one without a value, or a last value other
+// than "append" and "ignore".
+void checkLauncherArgs(BootFileReport& report, const BootLayout& layout);

@@ -164,13 +164,20 @@ BOOL IsDBCSLeadByteEx(UINT, BYTE) {
     return FALSE;
 }
 
+// Text of the process (paths, the environment) as CP_ACP reads it.
+static std::wstring wideOf(const char* bytes) {
+    int count = MultiByteToWideChar(CP_ACP, 0, bytes, -1, NULL, 0);
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes, -1, &wide[0], count);
+    wide.resize(count > 0 ? static_cast<size_t>(count) - 1 : 0);
+    return wide;
+}
+
 LPWSTR GetEnvironmentStringsW(void) {
     std::wstring block;
     for (char** variable = environ; *variable != NULL; ++variable) {
-        int count = MultiByteToWideChar(CP_ACP, 0, *variable, -1, NULL, 0);
-        std::wstring wide(static_cast<size_t>(count), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, *variable, -1, &wide[0], count);
-        block += wide;  // with its NUL
+        block += wideOf(*variable);
+        block += L'\0';
     }
     block += L'\0';
     LPWSTR copy = new wchar_t[block.size()];
@@ -203,11 +210,7 @@ DWORD GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize) {
     if (value == NULL) {
         return 0;
     }
-    int count = MultiByteToWideChar(CP_ACP, 0, value, -1, NULL, 0);
-    std::wstring wide(static_cast<size_t>(count), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, value, -1, &wide[0], count);
-    wide.resize(wide.size() - 1);
-    return copyOut(wide, lpBuffer, nSize);
+    return copyOut(wideOf(value), lpBuffer, nSize);
 }
 
 // A path longer than the buffer is cut and terminated, and the result is
@@ -228,10 +231,7 @@ DWORD GetModuleFileNameW(HMODULE, LPWSTR lpFilename, DWORD nSize) {
     if (nSize == 0) {
         return 0;
     }
-    std::wstring path(bytes.size() + 1, L'\0');
-    int count = MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, &path[0],
-                                    static_cast<int>(path.size()));
-    path.resize(count > 0 ? static_cast<size_t>(count) - 1 : 0);
+    std::wstring path = wideOf(bytes.c_str());
     if (path.size() >= nSize) {
         std::wmemcpy(lpFilename, path.c_str(), nSize - 1);
         lpFilename[nSize - 1] = L'\0';

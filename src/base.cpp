@@ -105,15 +105,19 @@ std::string wstringToUtf8(const std::wstring& wide) {
     return std::string(buffer.data(), size > 0 ? size : 0);
 }
 
-std::string ansiToUtf8(const std::string& ansi) {
+std::wstring ansiToWString(const std::string& ansi) {
     int cbAnsi = static_cast<int>(ansi.size());
     int size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), cbAnsi, NULL, 0);
     if (size <= 0) {
-        return std::string();
+        return std::wstring();
     }
     std::vector<wchar_t> buffer(size);
     size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), cbAnsi, buffer.data(), size);
-    return wstringToUtf8(std::wstring(buffer.data(), size > 0 ? size : 0));
+    return std::wstring(buffer.data(), size > 0 ? size : 0);
+}
+
+std::string ansiToUtf8(const std::string& ansi) {
+    return wstringToUtf8(ansiToWString(ansi));
 }
 
 void narrow(const std::wstring& src, std::string& dest) {
@@ -177,12 +181,20 @@ std::string utf8ToAnsi(const std::string& value) {
     }
     std::vector<wchar_t> wide(cchWide);
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, value.data(), cbValue, wide.data(), cchWide);
-    // No best fit: a look-alike could name another file; the default character names none.
-    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), cchWide, NULL, 0, NULL, NULL);
+    std::string ansi = wstringToAnsiReplacing(std::wstring(wide.data(), cchWide));
+    return ansi.empty() ? value : ansi;
+}
+
+std::string wstringToAnsiReplacing(const std::wstring& wide) {
+    // No best fit: a look-alike could name another file; the default character
+    // names none. A UTF-8 code page takes no best-fit flag and lacks nothing.
+    DWORD dwFlags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    int cchWide = static_cast<int>(wide.size());
+    int size = WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, NULL, 0, NULL, NULL);
     if (size <= 0) {
-        return value;
+        return std::string();
     }
     std::vector<char> ansi(size);
-    size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), cchWide, ansi.data(), size, NULL, NULL);
-    return size > 0 ? std::string(ansi.data(), size) : value;
+    size = WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, ansi.data(), size, NULL, NULL);
+    return size > 0 ? std::string(ansi.data(), size) : std::string();
 }

@@ -17,7 +17,11 @@ void logLine(const std::string& line);
 // an exact ANSI form: no default character, no best-fit look-alike, so the
 // narrow text of a path names the same file as the wide one.
 int wstringToAnsi(const std::wstring& wide, std::string& ansi);
+// The ANSI form with the code page's default character for what it lacks,
+// never a best-fit look-alike; "" when the conversion fails.
+std::string wstringToAnsiReplacing(const std::wstring& wide);
 std::string wstringToUtf8(const std::wstring& wide);
+std::wstring ansiToWString(const std::string& ansi);
 std::string ansiToUtf8(const std::string& ansi);
 
 // Conversions through the current C locale. When a character cannot be

@@ -3,6 +3,7 @@
 #include "base.hpp"
 #include "base_win.hpp"
 #include "const.hpp"
+#include "text_classes.hpp"
 
 #include <windows.h>
 
@@ -13,10 +14,6 @@
 static const std::wstring argumentCountName = L"LAUNCHER_ARGC";
 // L"LAUNCHER_ARG" followed by a number.
 static const std::wstring argumentNamePrefix = L"LAUNCHER_ARG";
-
-static bool isWideBlank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
 
 // Program name: a leading quote runs to the next quote, whatever stands
 // between; otherwise the name runs to the first blank. Later words: 2n
@@ -36,13 +33,13 @@ std::vector<std::wstring> splitWindowsCommandLine(const std::wstring& commandLin
             ++p;
         }
     } else {
-        for (; *p != L'\0' && !isWideBlank(*p); ++p) {
+        for (; *p != L'\0' && !isWordBlank(*p); ++p) {
             program += *p;
         }
     }
     words.push_back(program);
     for (;;) {
-        while (isWideBlank(*p)) {
+        while (isWordBlank(*p)) {
             ++p;
         }
         if (*p == L'\0') {
@@ -50,7 +47,7 @@ std::vector<std::wstring> splitWindowsCommandLine(const std::wstring& commandLin
         }
         std::wstring word;
         int quotes = 0;  // 1: inside quotes; 2: a quote just closed them
-        while (*p != L'\0' && (quotes != 0 || !isWideBlank(*p))) {
+        while (*p != L'\0' && (quotes != 0 || !isWordBlank(*p))) {
             if (*p == L'\\') {
                 size_t backslashes = 0;
                 for (; *p == L'\\'; ++p) {
@@ -92,14 +89,10 @@ std::vector<std::wstring> launcherArguments(int argc, char* argv[]) {
     std::vector<std::wstring> words = splitWindowsCommandLine(GetCommandLineW());
     return std::vector<std::wstring>(words.begin() + 1, words.end());
 #else
+    // The stand-in's ANSI code page keeps every byte, UTF-8 or not.
     std::vector<std::wstring> arguments;
     for (int i = 1; i < argc; ++i) {
-        // The stand-in's ANSI code page keeps every byte, UTF-8 or not.
-        int count = MultiByteToWideChar(CP_ACP, 0, argv[i], -1, NULL, 0);
-        std::wstring wide(static_cast<size_t>(count), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, argv[i], -1, &wide[0], count);
-        wide.resize(wide.size() - 1);
-        arguments.push_back(wide);
+        arguments.push_back(ansiToWString(argv[i]));
     }
     return arguments;
 #endif
@@ -114,20 +107,14 @@ ForwardedArgument forwardedArgument(const std::wstring& argument) {
         forwarded.form = argumentShortName;
         return forwarded;
     }
-    // Never a best-fit look-alike, which could name another file.
     forwarded.form = argumentLossy;
-    int cchWide = static_cast<int>(argument.size());
-    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, argument.data(), cchWide, NULL, 0, "?", NULL);
-    std::vector<char> buffer(size > 0 ? size : 1);
-    size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, argument.data(), cchWide, buffer.data(), size, "?",
-                               NULL);
-    forwarded.ansi.assign(buffer.data(), size > 0 ? size : 0);
+    forwarded.ansi = wstringToAnsiReplacing(argument);
     return forwarded;
 }
 
 // Backslashes count only before a quote, where they are doubled; the quote
 // itself is escaped. A trail byte of a double-byte character is no backslash:
-// java.exe reads the line character by character.
+// java reads the line character by character.
 std::string quoteForJava(const std::string& argument) {
     std::string quoted = "\"";
     size_t backslashes = 0;

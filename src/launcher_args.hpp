@@ -23,8 +23,8 @@ std::vector<std::wstring> launcherArguments(int argc, char* argv[]);
 // the program name first.
 std::vector<std::wstring> splitWindowsCommandLine(const std::wstring& commandLine);
 
-// How an argument goes onto the java command line, which java.exe reads in
-// the ANSI code page.
+// How an argument goes onto the java command line, which java (javaw.exe or
+// java.exe) reads in the ANSI code page.
 enum ArgumentForm {
     argumentExact,      // converts exactly
     argumentShortName,  // the short (8.3) name of the file or folder it names
@@ -32,13 +32,13 @@ enum ArgumentForm {
 };
 
 struct ForwardedArgument {
-    std::string ansi;  // the text java.exe reads
+    std::string ansi;  // the text java reads
     ArgumentForm form;
 };
 
 ForwardedArgument forwardedArgument(const std::wstring& argument);
 
-// argument in quotes, so that java.exe's splitter gives it back as one word,
+// argument in quotes, so that java's splitter gives it back as one word,
 // blanks, quotes, backslashes, "*" and "?" included, and expands no wildcard.
 std::string quoteForJava(const std::string& argument);
 
