@@ -9,12 +9,13 @@ set -euo pipefail
 demo_packages=(cmake make g++ libboost1.81-dev libboost-filesystem1.81-dev openjdk-17-jdk-headless
     googletest libgtest-dev libbenchmark-dev python3 valgrind libstb-dev)
 # The desktop test draws on Xvfb and reads the screen back by OCR; the
-# release packs with zip and signs with osslsigncode.
+# release packs with zip and signs with osslsigncode; makesetup builds its
+# installers with makensis.
 test_packages=("${demo_packages[@]}" python3-pefile
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64 dpkg-dev xz-utils
     clang libclang-rt-14-dev locales
     xvfb xdotool x11-utils imagemagick fonts-noto-cjk tesseract-ocr tesseract-ocr-jpn
-    zip osslsigncode openssl)
+    zip osslsigncode openssl nsis)
 
 case "${1:-}" in
     demo) wanted=("${demo_packages[@]}") ;;
@@ -22,20 +23,8 @@ case "${1:-}" in
     *) echo "usage: $0 demo|test" >&2; exit 2 ;;
 esac
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-
-missing=()
-for package in "${wanted[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+here="$(dirname "$0")"
+"$here/apt-install.sh" "${wanted[@]}"
 [ "$1" = test ] || exit 0
 
 # Boost.Filesystem's sources for the MinGW build: no Debian package ships Boost
@@ -43,10 +32,13 @@ fi
 # They come from Debian's boost1.81 source package (the same version as the
 # headers; none of Debian's patches touches these files); only libs/filesystem/src
 # is kept. Configuring a Windows tree only looks for them here.
-root="$(cd "$(dirname "$0")/.." && pwd)"
+root="$(cd "$here/.." && pwd)"
 dest="$root/build/third_party/boost-filesystem"
 package=boost1.81
 [ -f "$dest/src/operations.cpp" ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 
 if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     echo "Adding Debian's source packages to apt's sources"
@@ -63,7 +55,7 @@ Suites: bookworm-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-    $sudo apt-get update -qq
+    "$here/apt-update.sh" >/dev/null
 fi
 
 work="$(mktemp -d)"

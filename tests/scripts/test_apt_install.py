@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""scripts/apt-install.sh against package indexes that fail to download.
+
+Each row gives apt a scratch configuration of its own (APT_CONFIG): a local
+repository that holds the wanted packages, plus sources that break the way
+real mirrors do: an i386 index whose size is not the one its Release file
+names (a mirror mid-sync), or an i386 source at a path that does not exist.
+The install is simulated (APT::Get::Simulate), so nothing on this machine
+changes; apt reads the machine's own dpkg status to see what is installed.
+"""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+APT_INSTALL = os.path.join(ROOT, "scripts", "apt-install.sh")
+
+PROBE = "launcher-apt-probe"
+BROKEN = "launcher-apt-probe-broken"
+# Packages of the good repository: (name, control fields beyond the usual ones).
+PACKAGES = [(PROBE, {}), (BROKEN, {"Depends": "launcher-apt-no-such-lib"})]
+
+GOOD = "deb [trusted=yes] file:{repo}/good ./"
+# The Release file names another size for the index, as during a mirror's sync.
+MID_SYNC = "deb [trusted=yes arch=i386] file:{repo}/mid-sync ./"
+NOWHERE = "deb [trusted=yes arch=i386] file:{repo}/no-such-folder ./"
+
+INDEX_FAILED = "apt-get update failed (try 1 of 2): "
+LISTS_KEPT = "going on with the package lists apt has"
+
+# (what, sources, wanted packages, exit status, lines expected on stderr, text expected on stdout)
+ROWS = [
+    ("every index downloads", [GOOD], [PROBE], 0, [], "Inst " + PROBE),
+    ("an i386 index that does not match its Release file (a mirror mid-sync) stops nothing", [GOOD, MID_SYNC], [PROBE], 0,
+     [INDEX_FAILED, "apt-get update failed (try 2 of 2): ", LISTS_KEPT], "Inst " + PROBE),
+    ("an i386 source that does not exist stops nothing", [GOOD, NOWHERE], [PROBE], 0,
+     [INDEX_FAILED, LISTS_KEPT], "Inst " + PROBE),
+    ("a package no list holds is named with apt's reason", [GOOD], [PROBE, "launcher-apt-no-such-package"], 1,
+     ["could not install launcher-apt-no-such-package: E: Unable to locate package launcher-apt-no-such-package"],
+     ""),
+    ("an unmet dependency is named, and the failed index quoted", [GOOD, MID_SYNC], [BROKEN], 1,
+     [INDEX_FAILED, "could not install %s: %s : Depends: launcher-apt-no-such-lib but it is not installable"
+      % (BROKEN, BROKEN), "(the package lists may be incomplete: apt-get update said: E: Failed to fetch "],
+     ""),
+    ("installed packages ask nothing of apt", [NOWHERE], ["dpkg", "apt"], 0, [], None),
+]
+
+
+def writeRepository(folder, packages, lie=False):
+    """A flat repository holding packages; with lie, its Release file names a
+    wrong size for the index."""
+    os.makedirs(folder)
+    stanzas = []
+    for name, fields in packages:
+        tree = os.path.join(folder, "tree-" + name)
+        os.makedirs(os.path.join(tree, "DEBIAN"))
+        control = {"Package": name, "Version": "1.0", "Architecture": "all",
+                   "Maintainer": "Test <test@example.com>", "Description": "probe for apt-install.sh"}
+        control.update(fields)
+        with open(os.path.join(tree, "DEBIAN", "control"), "w") as f:
+            f.write("".join("%s: %s\n" % item for item in control.items()))
+        deb = name + "_1.0_all.deb"
+        subprocess.run(["dpkg-deb", "--root-owner-group", "-b", tree, os.path.join(folder, deb)],
+                       check=True, stdout=subprocess.DEVNULL)
+        shutil.rmtree(tree)
+        with open(os.path.join(folder, deb), "rb") as f:
+            data = f.read()
+        control.update(Filename="./" + deb, Size=str(len(data)), SHA256=hashlib.sha256(data).hexdigest())
+        stanzas.append("".join("%s: %s\n" % item for item in control.items()))
+    index = "\n".join(stanzas).encode()
+    with open(os.path.join(folder, "Packages"), "wb") as f:
+        f.write(index)
+    size = len(index) + (7 if lie else 0)
+    with open(os.path.join(folder, "Release"), "w") as f:
+        f.write("Origin: test\nLabel: test\nSuite: test\nArchitectures: all amd64 i386\nSHA256:\n %s %d Packages\n"
+                % (hashlib.sha256(index).hexdigest(), size))
+
+
+def scratchApt(work, sources):
+    """The environment of an apt that reads only this row's sources and lists."""
+    for name in ("parts", "sources.list.d", "preferences.d", "lists/partial", "cache/archives/partial"):
+        os.makedirs(os.path.join(work, name), exist_ok=True)
+    with open(os.path.join(work, "sources.list"), "w") as f:
+        f.write("\n".join(source.format(repo=work) for source in sources) + "\n")
+    settings = {"Dir::Etc::SourceList": "sources.list", "Dir::Etc::SourceParts": "sources.list.d",
+                "Dir::Etc::Parts": "parts", "Dir::Etc::PreferencesParts": "preferences.d",
+                "Dir::State::Lists": "lists", "Dir::Cache": "cache"}
+    with open(os.path.join(work, "apt.conf"), "w") as f:
+        for key, value in settings.items():
+            f.write('%s "%s";\n' % (key, os.path.join(work, value)))
+        f.write('APT::Architectures { "amd64"; "i386"; };\nAPT::Get::Simulate "true";\n'
+                'Debug::NoLocking "true";\nAPT::Sandbox::User "root";\n')
+    env = dict(os.environ, APT_CONFIG=os.path.join(work, "apt.conf"), APT_UPDATE_TRIES="2", APT_UPDATE_PAUSE="0")
+    env.pop("LANG", None)
+    env["LC_ALL"] = "C"
+    return env
+
+
+class AptInstall(unittest.TestCase):
+    def test_rows(self):
+        for what, sources, wanted, status, errLines, outText in ROWS:
+            with self.subTest(what), tempfile.TemporaryDirectory() as work:
+                writeRepository(os.path.join(work, "good"), PACKAGES)
+                writeRepository(os.path.join(work, "mid-sync"), [(PROBE, {})], lie=True)
+                why = os.path.join(work, "why.txt")
+                result = subprocess.run([APT_INSTALL, "--why", why] + wanted, env=scratchApt(work, sources),
+                                        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
+                said = result.stdout + result.stderr
+                self.assertEqual(result.returncode, status, said)
+                for line in errLines:
+                    self.assertIn(line, result.stderr, said)
+                if outText is None:
+                    self.assertEqual(said, "", "nothing was missing, so nothing is asked of apt")
+                else:
+                    self.assertIn(outText, result.stdout, said)
+                named = [line for line in result.stderr.splitlines() if line.startswith("could not install")]
+                recorded = []
+                if os.path.exists(why):
+                    with open(why) as f:
+                        recorded = f.read().splitlines()
+                self.assertEqual(named, recorded, "--why records exactly the lines that name a package")
+                self.assertEqual(bool(named), status != 0)
+
+
+if __name__ == "__main__":
+    if not shutil.which("apt-get"):
+        print("SKIPPED: apt-get missing")
+        sys.exit(77)
+    unittest.main()
