@@ -39,7 +39,7 @@ tree asan || true
 record fuzz "" fuzz/run.sh 60 || true
 
 scripts/setup-win32-emulation.sh ||
-    echo "32-bit Windows programs cannot run here: the 32-bit Wine suites will be skipped"
+    echo "The 32-bit Wine suites will be skipped, for the reason above."
 tree win32 || true
 tree win64 || true
 

@@ -11,6 +11,7 @@ Wine without wine32:i386, or on a kernel without 32-bit support and no
 qemu-user), the tests exit with SKIPPED and the reason.
 """
 
+import errno
 import os
 import re
 import subprocess
@@ -26,6 +27,9 @@ RUN_TIMEOUT = 900  # seconds; a 32-bit process start under qemu-user takes about
 
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for the Wine tests
 WINE32_DLLS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+# Written by scripts/setup-win32-emulation.sh when apt could not install wine32:i386.
+WINE32_INSTALL_FAILURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build",
+                                      "wine32-install-failure.txt")
 
 # Registry settings of a prefix, as the lines of a REGEDIT4 file.
 RELAY_SETTINGS = ["[HKEY_CURRENT_USER\\Software\\Wine\\Debug]",
@@ -46,18 +50,35 @@ def wineServer(wine):
     return os.path.join(os.path.dirname(os.path.realpath(wine)), "wineserver")
 
 
-def whyUnavailable(wine):
+def whyNotInstalled(wine, installFailure=WINE32_INSTALL_FAILURE):
+    """Why wine (a missing loader) is missing: apt's own words where the set-up
+    could not install wine32:i386."""
+    if wine.endswith("/wine"):
+        try:
+            with open(installFailure, encoding="utf-8") as f:
+                said = "; ".join(line.strip() for line in f if line.strip())
+            if said:
+                return said
+        except OSError:
+            pass
+        return "%s missing: wine32:i386 is not installed" % wine
+    return "%s missing: wine64 is not installed" % wine
+
+
+def whyUnavailable(wine, installFailure=WINE32_INSTALL_FAILURE):
     """None when this Wine loader runs here, else the reason it does not."""
     if not os.access(wine, os.X_OK):
-        return "%s missing: %s is not installed" % (wine, "wine32:i386" if wine.endswith("/wine") else "wine64")
+        return whyNotInstalled(wine, installFailure)
     if wine.endswith("/wine") and not os.path.isdir(WINE32_DLLS):
-        return "%s missing: wine32:i386 is not installed" % WINE32_DLLS
+        return whyNotInstalled(wine, installFailure)
     try:
         result = subprocess.run([wine, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
                                 timeout=RUN_TIMEOUT)
     except OSError as error:
-        return ("this kernel cannot run %s (%s) and no qemu-user is registered for it with "
-                "binfmt_misc; see scripts/setup-win32-emulation.sh" % (wine, error))
+        if error.errno == errno.ENOEXEC:
+            return ("this kernel refuses 32-bit x86 programs: running %s gave ENOEXEC (%s), and no "
+                    "qemu-user is registered for them with binfmt_misc" % (wine, error.strerror))
+        return "%s cannot be run: %s" % (wine, error)
     except subprocess.TimeoutExpired:
         return "%s --version did not finish within %d s" % (wine, RUN_TIMEOUT)
     if result.returncode != 0:
@@ -228,6 +249,10 @@ def runWindows(wine, prefix, args, timeout=RUN_TIMEOUT, extraEnv=None, encoding=
 
 
 if __name__ == "__main__":
+    if sys.argv[1] == "--why-not":
+        # wine_env.py --why-not WINE: the reason WINE cannot run here, or nothing.
+        print(whyUnavailable(sys.argv[2]) or "", end="")
+        sys.exit(0)
     # wine_env.py WINE WHAT: for tests that cannot run at all without WINE.
     exitUnlessRuns(sys.argv[1], sys.argv[2])
     print("%s runs here; %s should have run" % (sys.argv[1], sys.argv[2]))
