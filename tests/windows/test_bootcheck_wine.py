@@ -11,9 +11,7 @@ import argparse
 import json
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -34,12 +32,9 @@ STUB = "a copy of the stand-in java"
 
 def run_wine(args, cwd=None):
     """(exit code, stdout text) of a Windows program; stderr is Wine's own."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([OPTIONS.wine] + list(args), env=wine_env.wineEnvironment(OPTIONS.prefix),
-                                cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                timeout=wine_env.RUN_TIMEOUT)
-        out.seek(0)
-        return result.returncode, out.read().decode("utf-8", errors="surrogateescape").replace("\r\n", "\n")
+    code, out, _ = wine_env.runCaptured([OPTIONS.wine] + list(args), wine_env.wineEnvironment(OPTIONS.prefix),
+                                        cwd=cwd)
+    return code, out.decode("utf-8", errors="surrogateescape").replace("\r\n", "\n")
 
 
 class WineBootcheckCase(unittest.TestCase):

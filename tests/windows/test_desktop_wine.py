@@ -46,7 +46,11 @@ TOOLS = [("Xvfb", "xvfb"), ("xdotool", "xdotool"), ("import", "imagemagick"),
 
 APPEAR_TIMEOUT = 120   # seconds for a window to show; the first start brings up Wine's desktop
 HOLD = 1.0             # seconds a box is watched for a second window
-EXIT_AFTER_PRESS = 1.0  # seconds from the press to the launcher's exit
+# The launcher's own console waits this long for Enter before it ends. An
+# exit after a press is checked against it: sooner means the press ended the
+# wait, and no hold kept a launcher without a console. How long the exit took
+# is printed, not judged: under load it takes seconds, and that is no fault.
+CONSOLE_HOLD = 20.0
 # OCR reads the Japanese glyphs well but not perfectly (a dropped colon or
 # backslash); another text of the same length scores far lower.
 OCR_MIN_RATIO = 0.85
@@ -149,7 +153,7 @@ def similarity(read, expected):
 class DesktopCase(suite.LauncherCase):
     def setUp(self):
         self.launcher = None
-        self.out = tempfile.TemporaryFile()
+        self.out = wine_env.captureFile()
         self.shots = os.path.join(OPTIONS.work_dir, "screenshots")
         os.makedirs(self.shots, exist_ok=True)
 
@@ -170,8 +174,7 @@ class DesktopCase(suite.LauncherCase):
         self.assertIsNone(self.launcher.poll(), "the launcher ended while its box is up")
 
     def lines(self):
-        self.out.seek(0)
-        return self.maskPid(self.out.read().decode("utf-8", errors="replace").splitlines())
+        return self.maskPid(wine_env.readCaptured(self.out).decode("utf-8", errors="replace").splitlines())
 
     def awaitBox(self, text, shot):
         """Waits for the one box captioned "Error" and checks it: one OK
@@ -247,7 +250,7 @@ class ConfigurationErrorBox(DesktopCase):
         xWindow, box = self.awaitBox(suite.CONFIG_ERROR % suite.MAIN_BOOT, "config-error")
         self.hold(xWindow)
         self.click(box)
-        self.assertLess(self.awaitExit("config-error"), EXIT_AFTER_PRESS)
+        self.assertLess(self.awaitExit("config-error"), CONSOLE_HOLD)
         self.assertEqual(xWindows("Error"), [])
         self.assertEqual(self.lines(), suite.startLines() + suite.badBootLines())
 
@@ -263,7 +266,7 @@ class UpdaterBoxes(DesktopCase):
         second, box = self.awaitBox(suite.UPDATE_ERROR % 1, "updater-2-update-failed")
         self.hold(second)
         self.pressEnter(second)
-        self.assertLess(self.awaitExit("updater"), EXIT_AFTER_PRESS)
+        self.assertLess(self.awaitExit("updater"), CONSOLE_HOLD)
         self.assertEqual(self.lines(), suite.startLines() + suite.launchLines(21) + suite.badBootLines(updater=True))
         self.assertEqual(self.calls(), [suite.MAIN_CALL])
 
@@ -293,6 +296,7 @@ class DebugConsole(DesktopCase):
         # The console the launcher made stays up with its last lines until
         # Enter, so the result can still be read after the box is gone.
         self.click(box)
+        holdStarted = self.pressed
         waitFor(lambda: not xWindows("Error"), "box closing")
         consoleWindows = xWindows(CONSOLE_CAPTION)
         self.assertEqual(len(consoleWindows), 1, "console kept after the run")
@@ -311,7 +315,8 @@ class DebugConsole(DesktopCase):
         self.assertGreaterEqual(ratio, OCR_MIN_RATIO, "console text on screen is not %r" % heldText)
 
         self.pressEnter(consoleWindows[0])
-        self.assertLess(self.awaitExit("debug"), EXIT_AFTER_PRESS)
+        self.awaitExit("debug")
+        self.assertLess(time.monotonic() - holdStarted, CONSOLE_HOLD, "Enter, not the time, ended the hold")
         waitFor(lambda: not xWindows(CONSOLE_CAPTION), "console closing with the launcher")
         self.assertEqual(self.calls(), [suite.MAIN_CALL])
 
@@ -348,7 +353,7 @@ class ChildWindows(DesktopCase):
                     time.sleep(0.1)
                 self.pressed = time.monotonic()
                 os.remove(hold)
-                self.assertLess(self.awaitExit(what), EXIT_AFTER_PRESS)
+                self.assertLess(self.awaitExit(what), CONSOLE_HOLD)
                 waitFor(lambda: not visibleWindows() - before, "windows closing with the child")
                 command = suite.MAIN_COMMAND.replace(suite.JAVA, suite.APP + name)
                 self.assertEqual(self.lines(), suite.startLines() + suite.launchLines(0, command))

@@ -18,9 +18,7 @@ Exits 77 (skipped), saying why, where WINE cannot run.
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -66,17 +64,13 @@ class PlantedDlls(suite.LauncherCase):
         stdout lines, boxes, {pid: loaded modules}, pid of exe)."""
         env = wine_env.wineEnvironment(suite.OPTIONS.prefix, "-all,+relay,+pid,+loaddll")
         env["WINEDLLOVERRIDES"] = OVERRIDES
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run([suite.OPTIONS.wine] + exe, env=env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=err, timeout=wine_env.RUN_TIMEOUT)
-            out.seek(0)
-            err.seek(0)
-            lines = out.read().decode("utf-8", errors="replace").splitlines()
-            trace = err.read().decode("utf-8", errors="replace")
+        code, out, err = wine_env.runCaptured([suite.OPTIONS.wine] + exe, env)
+        lines = out.decode("utf-8", errors="replace").splitlines()
+        trace = err.decode("utf-8", errors="replace")
         processes = loadedByProcess(trace)
         own = [pid for pid, modules in processes.items() if modules[0][0].lower() == exe[0].lower()]
         self.assertEqual(len(own), 1, "no single process loaded " + exe[0])
-        return result.returncode, lines, wine_env.parseBoxes(trace), processes, own[0]
+        return code, lines, wine_env.parseBoxes(trace), processes, own[0]
 
     def markers(self):
         """{marker file: exe paths that loaded it} in the application folder."""

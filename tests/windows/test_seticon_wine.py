@@ -14,7 +14,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -34,13 +33,9 @@ BOOT = ('<?xml version="1.0" encoding="UTF-8"?>\n<boot>\n  <item key="java" valu
 
 def runWine(args):
     """(exit code, stdout, stderr) of a Windows console program."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([OPTIONS.wine] + list(args), env=wine_env.wineEnvironment(OPTIONS.prefix),
-                                stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=wine_env.RUN_TIMEOUT)
-        out.seek(0)
-        err.seek(0)
-        return (result.returncode, out.read().decode("utf-8", errors="replace").replace("\r\n", "\n"),
-                err.read().decode("utf-8", errors="replace").replace("\r\n", "\n"))
+    code, out, err = wine_env.runCaptured([OPTIONS.wine] + list(args), wine_env.wineEnvironment(OPTIONS.prefix))
+    return (code, out.decode("utf-8", errors="replace").replace("\r\n", "\n"),
+            err.decode("utf-8", errors="replace").replace("\r\n", "\n"))
 
 
 def read(path):

@@ -12,6 +12,7 @@ qemu-user), the tests exit with SKIPPED and the reason.
 """
 
 import errno
+import fcntl
 import os
 import re
 import subprocess
@@ -229,6 +230,30 @@ def parseBoxes(trace, allowCut=False):
     return boxes
 
 
+def captureFile():
+    """A file to take a Wine program's output. Its writers only ever append to
+    it: Wine's helpers (conhost for a console child) can go on writing after
+    the program ends, and they share the file's offset with this process, so
+    a seek here would make them write over what is already there."""
+    f = tempfile.TemporaryFile()
+    fcntl.fcntl(f.fileno(), fcntl.F_SETFL, fcntl.fcntl(f.fileno(), fcntl.F_GETFL) | os.O_APPEND)
+    return f
+
+
+def readCaptured(f):
+    """What was written to a captureFile so far, read without moving its offset."""
+    return os.pread(f.fileno(), os.fstat(f.fileno()).st_size, 0)
+
+
+def runCaptured(args, env, timeout=RUN_TIMEOUT, cwd=None):
+    """Runs a program with its output in captureFiles, not pipes (Wine's helper
+    processes may keep a pipe open); returns (exit code, stdout bytes, stderr bytes)."""
+    with captureFile() as out, captureFile() as err:
+        result = subprocess.run(list(args), env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                timeout=timeout)
+        return result.returncode, readCaptured(out), readCaptured(err)
+
+
 def runWindows(wine, prefix, args, timeout=RUN_TIMEOUT, extraEnv=None, encoding="utf-8",
                allowCut=False):
     """Runs a Windows program with relay tracing of the message boxes.
@@ -237,15 +262,9 @@ def runWindows(wine, prefix, args, timeout=RUN_TIMEOUT, extraEnv=None, encoding=
     message boxes)."""
     env = wineEnvironment(prefix, "-all,+relay")
     env.update(extraEnv or {})
-    # Files rather than pipes: Wine's helper processes may keep a pipe open.
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([wine] + list(args), env=env, stdin=subprocess.DEVNULL,
-                                stdout=out, stderr=err, timeout=timeout)
-        out.seek(0)
-        err.seek(0)
-        lines = out.read().decode(encoding, errors="replace").splitlines()
-        trace = err.read().decode("utf-8", errors="replace")
-    return result.returncode, lines, parseBoxes(trace, allowCut)
+    code, out, err = runCaptured([wine] + list(args), env, timeout)
+    lines = out.decode(encoding, errors="replace").splitlines()
+    return code, lines, parseBoxes(err.decode("utf-8", errors="replace"), allowCut)
 
 
 if __name__ == "__main__":
