@@ -357,7 +357,7 @@ class WineRunner:
                 case.assertTrue(text == want[3] or (text.endswith("...") and want[3].startswith(text[:-3])
                                                     and len(text) > row.cut_boxes), text)
         else:
-            case.assertEqual(boxes, expected)
+            case.assertEqual(boxes, expected, "the launcher wrote: %s" % lines)
         assert_seen(case, row, places, lines, calls_below(base, app, encoding, "strict"))
 
 

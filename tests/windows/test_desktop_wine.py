@@ -299,7 +299,8 @@ class DebugConsole(DesktopCase):
         holdStarted = self.pressed
         waitFor(lambda: not xWindows("Error"), "box closing")
         consoleWindows = xWindows(CONSOLE_CAPTION)
-        self.assertEqual(len(consoleWindows), 1, "console kept after the run")
+        self.assertEqual(len(consoleWindows), 1, "console kept after the run; the launcher %s, wrote %s"
+                         % ("runs" if self.launcher.poll() is None else "ended", self.lines()))
         deadline = time.monotonic() + HOLD
         while time.monotonic() < deadline:
             self.assertRunning()
