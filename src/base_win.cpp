@@ -29,8 +29,8 @@ static int moduleFileName(std::wstring& path) {
     return ERR;
 }
 
-int ansiPath(const std::wstring& widePath, std::string& path) {
-    if (wstringToAnsi(widePath, path)) {
+int ansiPath(const std::wstring& widePath, std::string& path, unsigned codePage) {
+    if (wstringToAnsi(widePath, path, codePage)) {
         return OK;
     }
     DWORD size = GetShortPathNameW(widePath.c_str(), NULL, 0);
@@ -42,7 +42,27 @@ int ansiPath(const std::wstring& widePath, std::string& path) {
     if (length == 0 || length >= size) {
         return ERR;
     }
-    return wstringToAnsi(std::wstring(szShortPath.data(), length), path) ? OK : ERR;
+    return wstringToAnsi(std::wstring(szShortPath.data(), length), path, codePage) ? OK : ERR;
+}
+
+std::string parentDirOf(const std::string& appDir) {
+    return boost::filesystem::path(appDir).parent_path().string() + fileSep;
+}
+
+std::string updaterDirOf(const std::string& appDir) {
+    return appDir + "updater";
+}
+
+static std::string bootFileIn(const std::string& folder) {
+    return folder + "config" + fileSep + "boot.xml";
+}
+
+std::string mainBootFileOf(const std::string& appDir) {
+    return bootFileIn(appDir);
+}
+
+std::string updaterBootFileOf(const std::string& appDir) {
+    return bootFileIn(updaterDirOf(appDir) + fileSep);
 }
 
 int setAppPaths(const std::wstring& modulePath) {
@@ -75,7 +95,7 @@ int setAppPaths(const std::wstring& modulePath) {
         exeFileName = path.substr(path.find_last_of("/" + std::string(fileSep)) + 1);
     }
     appDir = dir;
-    parentDir = boost::filesystem::path(appDir).parent_path().string() + fileSep;
+    parentDir = parentDirOf(appDir);
     return OK;
 }
 
