@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <cwchar>
 #include <cwctype>
 #include <utility>
@@ -143,10 +142,12 @@ std::string quoteForJava(const std::string& argument, unsigned codePage) {
 size_t commandLineUnits(const std::string& commandLine, unsigned codePage) {
     std::wstring wide = ansiToWString(commandLine, codePage);
     size_t units = wide.size();
-    // Where wide characters are 32 bits (the stand-in), one beyond the BMP is two units on Windows.
+#if WCHAR_MAX > 0xFFFF
+    // Wide characters of 32 bits (the stand-in's): one beyond the BMP is two units on Windows.
     for (wchar_t c : wide) {
-        units += static_cast<uint32_t>(c) > 0xFFFF ? 1 : 0;
+        units += c > 0xFFFF ? 1 : 0;
     }
+#endif
     return units;
 }
 

@@ -20,7 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 from bootcheck_cases import CASE_ARGS, CASES, GOOD_ITEMS, boot_text  # noqa: E402
-from app_dir import AppDir  # noqa: E402
+from app_dir import AppDir, NativeRunner  # noqa: E402
 
 BOOTCHECK = LAUNCHER = JAVA_STUB = None
 PLATFORM = {"java": "java_stub", "sep": "/", "cpsep": ":", "exe": "", "javasample": "java"}
@@ -266,6 +266,90 @@ class SameAsTheLauncher(BootcheckCase):
         self.assertGreaterEqual(len(launched), 1)
         self.assertEqual([f["commandLine"] for f in json.loads(out)["bootFiles"]][:len(launched)],
                          launched[:2])
+
+
+def utf16_units(text):
+    return len(text.encode("utf-16-le", "surrogatepass")) // 2
+
+
+TOO_LONG = "Error: 起動時に渡された引数 (1 個) が長すぎて、Windows のコマンドラインに収まりません (%d 文字、上限 32766 文字)。"
+
+
+class LimitAndCodePages(BootcheckCase):
+    """bootcheck and the launcher agree on the command line's length, counted
+    in UTF-16 units as Windows counts it, and --codepage reads the launcher's
+    own arguments as a launcher on that Windows would."""
+    FORWARDING = GOOD_ITEMS + [("launcherArgs", "append")]
+    # (name, filler, units the whole line is made to have, or None: the filler
+    #  repeated this many times)
+    LENGTH_ROWS = [
+        ("12,000 Japanese characters, 36,000 bytes: far below the limit", "日", None, 12000),
+        ("Japanese, one unit below the limit", "日", 32766, 0),
+        ("Japanese, at the limit", "日", 32767, 0),
+        ("emoji, two units each, one unit below the limit", "\U0001F600", 32766, 0),
+        ("emoji, at the limit", "\U0001F600", 32767, 0),
+    ]
+
+    def run_launcher(self, *args):
+        _, _, out, err = NativeRunner(None, None).run(self.app.launcher, args, cwd=self.app.base)
+        return out, err
+
+    def test_length_limit_agrees_with_the_launcher(self):
+        for name, filler, units, count in self.LENGTH_ROWS:
+            with self.subTest(case=name):
+                app = self.make_app(boot_text(items=self.FORWARDING, replace=None))
+                def boot_with(args):
+                    items = [(k, args if k == "args" else v) for k, v in self.FORWARDING]
+                    app.write("config/boot.xml", boot_text(items=items) % PLATFORM)
+                    _, out, _ = run_bootcheck("--json", app.root, "--launcher-args", "sample")
+                    return json.loads(out)["bootFiles"][0]
+                args = "-Dx=" + filler * count
+                if units is not None:
+                    missing = units - utf16_units(boot_with(args)["commandLine"])
+                    args += filler * (missing // utf16_units(filler)) + "x" * (missing % utf16_units(filler))
+                report = boot_with(args)
+                length = utf16_units(report["commandLine"])
+                if units is not None:
+                    self.assertEqual(length, units)
+                too_long = [f["message"] for f in report["findings"] if f["code"] == "BC113"]
+                out, err = self.run_launcher("sample")
+                if length >= 32767:
+                    self.assertEqual(too_long, ["the command line is %d characters long; Windows refuses 32,767 "
+                                                "or more, so the launcher cannot start java there; shorten the "
+                                                "class path (a folder/* wildcard) or the args" % length])
+                    self.assertEqual(err, [TOO_LONG % length])
+                    self.assertEqual(app.calls(), [])
+                else:
+                    self.assertEqual(too_long, [])
+                    self.assertEqual(err, [])
+                    self.assertEqual([call.argv for call in app.calls()], [report["arguments"]])
+
+    # (name, options, launcher arguments, the arguments' last words java gets, their forms)
+    CODE_PAGE_ROWS = [
+        ("932 keeps Japanese whose trail byte is a backslash's", ["--codepage", "932"], ["表", "ソ"],
+         ["表", "ソ"], ["exact", "exact"]),
+        ("1252 gives ? for Japanese", ["--codepage", "1252"], ["日本語", "a b"], ["???", "a b"],
+         ["lossy", "exact"]),
+        ("932 gives ? for what it lacks", ["--codepage", "932"], ["Łódź"], ["??d?"], ["lossy"]),
+        ("1252 holds €", ["--codepage", "1252"], ["€ 5"], ["€ 5"], ["exact"]),
+        ("no code page: this system's", [], ["日本語 \U0001F600"], ["日本語 \U0001F600"], ["exact"]),
+    ]
+
+    def test_forwarded_arguments_in_the_code_page_asked(self):
+        for name, options, arguments, last, forms in self.CODE_PAGE_ROWS:
+            with self.subTest(case=name):
+                app = self.make_app(boot_text(items=self.FORWARDING))
+                code, out, _ = run_bootcheck("--json", *options, app.root, "--launcher-args", *arguments)
+                report = json.loads(out)["bootFiles"][0]
+                self.assertEqual(report["arguments"][-len(last):], last)
+                self.assertEqual(report["argumentForms"], forms)
+                # The variables hold the arguments exactly, whatever the code page.
+                self.assertEqual(report["environment"], ["LAUNCHER_ARGC=%d" % len(arguments)] + [
+                    "LAUNCHER_ARG%d=%s" % (i + 1, a) for i, a in enumerate(arguments)])
+                _, text, _ = run_bootcheck(*options, app.root, "--launcher-args", *arguments)
+                for i, form in enumerate(forms):
+                    note = "Argument %d reaches java with \"?\" for characters the ANSI code page lacks\n" % (i + 1)
+                    self.assertEqual(note in text, form == "lossy", text)
 
 
 def main():
