@@ -14,7 +14,9 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <map>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -122,12 +124,22 @@ bool convert(iconv_t cd, const std::string& in, std::string& out) {
 
 // A character the code page holds exactly: there and back unchanged, as
 // Windows converts without best fit (a wave dash in 932 maps one way only).
+// Each answer is kept: a long text repeats few characters.
 bool encodeInCodePage(UINT codePage, uint32_t c, std::string& bytes) {
-    std::string utf8;
-    std::string back;
-    appendUtf8(utf8, c);
-    return isValidCodePoint(c) && convert(converter(codePage, true), utf8, bytes) &&
-           convert(converter(codePage, false), bytes, back) && back == utf8;
+    static std::map<std::pair<UINT, uint32_t>, std::pair<bool, std::string> > known;
+    std::map<std::pair<UINT, uint32_t>, std::pair<bool, std::string> >::iterator found =
+        known.find(std::make_pair(codePage, c));
+    if (found == known.end()) {
+        std::string utf8;
+        std::string ansi;
+        std::string back;
+        appendUtf8(utf8, c);
+        bool holds = isValidCodePoint(c) && convert(converter(codePage, true), utf8, ansi) &&
+                     convert(converter(codePage, false), ansi, back) && back == utf8;
+        found = known.insert(std::make_pair(std::make_pair(codePage, c), std::make_pair(holds, ansi))).first;
+    }
+    bytes = found->second.second;
+    return found->second.first;
 }
 
 BOOL isShiftJisLeadByte(BYTE c) {
@@ -139,13 +151,21 @@ BOOL isShiftJisLeadByte(BYTE c) {
 // same number in 1252's five unassigned bytes.
 wchar_t decodeInCodePage(UINT codePage, const unsigned char* p, size_t n, size_t& used) {
     used = codePage == 932 && isShiftJisLeadByte(p[0]) && n >= 2 ? 2 : 1;
+    static std::map<std::pair<UINT, std::string>, wchar_t> known;
+    std::string bytes(reinterpret_cast<const char*>(p), used);
+    std::map<std::pair<UINT, std::string>, wchar_t>::iterator found = known.find(std::make_pair(codePage, bytes));
+    if (found != known.end()) {
+        return found->second;
+    }
     std::string utf8;
     uint32_t c;
-    if (convert(converter(codePage, false), std::string(reinterpret_cast<const char*>(p), used), utf8) &&
+    wchar_t wide = codePage == 932 ? static_cast<wchar_t>(0x30FB) : static_cast<wchar_t>(p[0]);
+    if (convert(converter(codePage, false), bytes, utf8) &&
         decodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), c) == utf8.size()) {
-        return static_cast<wchar_t>(c);
+        wide = static_cast<wchar_t>(c);
     }
-    return codePage == 932 ? static_cast<wchar_t>(0x30FB) : static_cast<wchar_t>(p[0]);
+    known[std::make_pair(codePage, bytes)] = wide;
+    return wide;
 }
 
 }  // namespace
