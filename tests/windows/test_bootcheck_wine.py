@@ -32,10 +32,11 @@ MAIN_BOOT = APP + "config\\boot.xml"
 STUB = "a copy of the stand-in java"
 
 
-def run_wine(args, cwd=None):
+def run_wine(args, cwd=None, env=None):
     """(exit code, stdout text) of a Windows program; stderr is Wine's own."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([OPTIONS.wine] + list(args), env=wine_env.wineEnvironment(OPTIONS.prefix),
+        result = subprocess.run([OPTIONS.wine] + list(args), env=dict(wine_env.wineEnvironment(OPTIONS.prefix),
+                                                                      **(env or {})),
                                 cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                 timeout=wine_env.RUN_TIMEOUT)
         out.seek(0)
@@ -64,8 +65,8 @@ class WineBootcheckCase(unittest.TestCase):
             f.write(stub)
         wine_env.mapDrive(OPTIONS.prefix, "d", root)
 
-    def bootcheck(self, *args):
-        return run_wine(["D:\\bootcheck.exe"] + list(args), cwd=self.app)
+    def bootcheck(self, *args, env=None):
+        return run_wine(["D:\\bootcheck.exe"] + list(args), cwd=self.app, env=env)
 
 
 class OneFindingPerBootFile(WineBootcheckCase):
@@ -158,6 +159,51 @@ class SameAsTheLauncher(WineBootcheckCase):
                             if l.startswith("javaCommandLine=")]
                 self.assertEqual([b["commandLine"] for b in document["bootFiles"]], launched[:2], launcher_out)
                 self.assertEqual([b["arguments"] for b in document["bootFiles"]], self.calls()[:2])
+
+
+class ForwardingAtCodePages(WineBootcheckCase):
+    """At the Windows code page the row names, bootcheck.exe shows the
+    arguments java receives as the launcher really forwards them, or, with
+    --codepage, as a launcher on that other Windows would; its output is UTF-8
+    throughout."""
+    FORWARDING = boot_text(items=[(k, v) for k, v in [
+        ("java", "${APP_DIR}%(java)s"), ("-Xmn", "16m"), ("-Xms", "32m"), ("-Xmx", "64m"), ("-cp", "lib\\app.jar"),
+        ("args", "-Dprice=€"), ("main", "demo.App"), ("launcherArgs", "append")]])
+    # (name, Windows code page, bootcheck options, the launcher's arguments,
+    #  the last arguments java gets, their forms)
+    ROWS = [
+        ("Japanese with a backslash trail byte at 932", 932, [], ["表", "ソ"], ["表", "ソ"], ["exact", "exact"]),
+        ("Japanese at 1252 gets ?", 1252, [], ["日本語", "a b"], ["???", "a b"], ["lossy", "exact"]),
+        ("--codepage 1252 at 932", 932, ["--codepage", "1252"], ["日本語"], ["???"], ["lossy"]),
+        ("--codepage 932 at 1252", 1252, ["--codepage", "932"], ["表", "ソ"], ["表", "ソ"], ["exact", "exact"]),
+    ]
+
+    def test_arguments_as_the_launcher_forwards_them(self):
+        for name, codepage, options, arguments, last, forms in self.ROWS:
+            with self.subTest(case=name):
+                env, encoding = app_dir.WineRunner(OPTIONS.wine, OPTIONS.prefix, None, None,
+                                                   OPTIONS.work_dir).code_page(codepage)
+                self.make_app(self.FORWARDING, updater_boot=self.FORWARDING)
+                _, out = self.bootcheck("--json", *options, "D:\\app", "--launcher-args", *arguments, env=env)
+                main_report = json.loads(out)["bootFiles"][0]
+                self.assertEqual(main_report["arguments"][-len(last):], last)
+                # € is 0x80 in 1252, which the JSON once showed as U+0080; 932 lacks it.
+                read_at = int(options[1]) if options else codepage
+                self.assertEqual(main_report["arguments"][6], "-Dprice=" + ("€" if read_at == 1252 else "?"))
+                self.assertEqual(main_report["argumentForms"], forms)
+                self.assertEqual(main_report["environment"], ["LAUNCHER_ARGC=%d" % len(arguments)] + [
+                    "LAUNCHER_ARG%d=%s" % (i + 1, a) for i, a in enumerate(arguments)])
+                # Redirected, the text is UTF-8 throughout: the line and the variables alike.
+                _, text = self.bootcheck(*options, "D:\\app", "--launcher-args", *arguments, env=env)
+                self.assertIn("The launcher runs: %s\n" % main_report["commandLine"], text)
+                self.assertIn("  LAUNCHER_ARG1=%s\n" % arguments[0], text)
+                if options:
+                    continue
+                with open(os.path.join(self.app, "exit_codes"), "w") as f:
+                    f.write("0\n")
+                run_wine([APP + "launcher.exe"] + arguments, env=env)
+                calls = app_dir.read_calls(self.app, encoding=encoding, errors="strict")
+                self.assertEqual([call.argv for call in calls], [main_report["arguments"]])
 
 
 def main():
