@@ -42,6 +42,8 @@ const char bootText[] =
     "<item key=\"-cp\" value=\"lib/*\"/><item key=\"args\" value=\"-Dx=&quot;a b&quot;\"/>"
     "<item key=\"main\" value=\"demo.App\"/><item key=\"launcherArgs\" value=\"append\"/></boot>";
 
+const size_t maxCharactersThroughEnvironment = 512;
+
 void removeScratch() {
     std::remove(bootPath.c_str());
     rmdir(scratchDir.c_str());
@@ -135,6 +137,18 @@ void check(const std::vector<std::wstring>& arguments, unsigned codePage) {
     }
     if (reading.commandLineLength != realUnits(reading.commandLine, codePage)) {
         fail("the length checked against the limit is not the line's length", codePage, 0);
+    }
+    if (reading.childVariables != launcherVariables(arguments)) {
+        fail("the reading declares other LAUNCHER_* variables than the launcher sets", codePage, 0);
+    }
+    // glibc keeps every value setenv was ever given, so only small lists go
+    // through the real environment; a long run would otherwise fill memory.
+    size_t characters = 0;
+    for (const std::wstring& argument : arguments) {
+        characters += argument.size();
+    }
+    if (characters > maxCharactersThroughEnvironment) {
+        return;
     }
     prepareChildEnvironment(true, arguments);
     if (variable(L"LAUNCHER_ARGC") != std::to_wstring(arguments.size())) {

@@ -21,6 +21,6 @@ static const char REP_PARENT_DIR[] = "${PARENT_DIR}";
 
 // A separator between folders of a path: fileSep, or the forward slash every
 // platform's file functions also accept.
-inline bool isFileSeparator(char c) {
-    return c == fileSep[0] || c == '/';
+inline bool isFileSeparator(wchar_t c) {
+    return c == static_cast<wchar_t>(fileSep[0]) || c == L'/';
 }

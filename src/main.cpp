@@ -49,8 +49,8 @@ void readBootXml(const std::string& configPath) {
             logLine("launcherArgs:arg" + std::to_string(i + 1) + "=" + argument.ansi +
                     (argument.form == argumentShortName
                          ? " (its short name: the ANSI code page lacks characters of it)"
-                         : " (\"?\" for characters the ANSI code page lacks; LAUNCHER_ARG" + std::to_string(i + 1) +
-                               " holds it exactly)"));
+                         : " (\"?\" for characters the ANSI code page lacks; " +
+                               wstringToUtf8(reading.childVariables[i + 1].first) + " holds it exactly)"));
         }
     }
     javaCommandLine = reading.commandLine;
