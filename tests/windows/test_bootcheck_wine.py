@@ -53,7 +53,7 @@ class WineBootcheckCase(unittest.TestCase):
         files.update({"app/lib/app.jar": "jar", "app/updater/lib/app.jar": "jar"})
         main = os.makedirs if main_boot == "dir" else None if main_boot is None else main_boot % PLATFORM
         row = app_dir.Row("", main=main, updater=(updater_boot or boot_text()) % PLATFORM, files=files, stub=False)
-        app_dir.lay_out(row, root, {}, OPTIONS.launcher, "launcher.exe", OPTIONS.java_stub)
+        app_dir.AppDir.for_row(row, root, {}, OPTIONS.launcher, "launcher.exe", OPTIONS.java_stub)
         shutil.copy(OPTIONS.bootcheck, os.path.join(root, "bootcheck.exe"))
         with open(OPTIONS.java_stub, "rb") as f:
             stub = bytearray(f.read())
