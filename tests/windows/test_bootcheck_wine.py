@@ -22,14 +22,13 @@ sys.path.insert(0, os.path.join(HERE, "..", "bootcheck"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import app_dir  # noqa: E402
 import wine_env  # noqa: E402
-from bootcheck_cases import CASE_ARGS, CASES, boot_text  # noqa: E402
+from bootcheck_cases import CASE_ARGS, CASES, JAVA_COPY, SAME_AS_LAUNCHER, boot_text  # noqa: E402
 from test_bootcheck import findings_of, tree_digest  # noqa: E402
 
 OPTIONS = None
 PLATFORM = {"java": "java.exe", "sep": "\\", "cpsep": ";", "exe": ".exe", "javasample": "java.exe"}
 APP = "D:\\app\\"
 MAIN_BOOT = APP + "config\\boot.xml"
-STUB = "a copy of the stand-in java"
 
 
 def run_wine(args, cwd=None, env=None):
@@ -127,38 +126,32 @@ class ExitStatus(WineBootcheckCase):
 
 
 class SameAsTheLauncher(WineBootcheckCase):
-    ROWS = [
-        ("plain", boot_text(), {}),
-        ("bare_heap_options_and_empty_args", boot_text(replace={"-Xmn": False, "args": ""}), {}),
-        ("quotes_and_backslashes", boot_text(
-            replace={"args": '-Da=&quot;x y&quot; -Db=c:\\\\dir\\ &quot;q\\&quot;&quot;'}), {}),
-        ("quoted_java_with_blank", boot_text(replace={"java": "&quot;${APP_DIR}my jre\\java.exe&quot;"}),
-         {"my jre/java.exe": STUB}),
-        ("parent_dir_placeholder", boot_text(replace={"java": "${PARENT_DIR}java.exe"}), {}),
-    ]
-
     def calls(self):
-        """argv of each java start, from the logs of both stand-ins."""
-        return [call.argv for folder in (self.app, os.path.join(self.app, "my jre"))
+        """Each java start, from the logs of both stand-ins."""
+        return [call for folder in (self.app, os.path.join(self.app, "my jre"))
                 for call in app_dir.read_calls(folder, errors="strict")]
 
     def test_command_lines_and_arguments_match_the_launcher(self):
-        for name, boot, files in self.ROWS:
+        for name, boot, files, arguments in SAME_AS_LAUNCHER:
+            options = ("--launcher-args",) + arguments if arguments else ()
             with self.subTest(case=name):
                 with open(OPTIONS.java_stub, "rb") as f:
                     stub = f.read()
-                self.make_app(boot, {k: stub if v is STUB else v for k, v in files.items()}, updater_boot=boot)
+                self.make_app(boot, {k: stub if v == JAVA_COPY else v for k, v in files.items()}, updater_boot=boot)
                 for folder in (self.app, os.path.join(self.app, "my jre")):
                     if os.path.isdir(folder):
                         with open(os.path.join(folder, "exit_codes"), "w") as f:
                             f.write("21\n0\n0\n")
-                _, out = self.bootcheck("--json", "D:\\app")
+                _, out = self.bootcheck("--json", "D:\\app", *options)
                 document = json.loads(out)
-                _, launcher_out = run_wine([APP + "launcher.exe"])
+                _, launcher_out = run_wine([APP + "launcher.exe"] + list(arguments))
                 launched = [l[len("javaCommandLine="):] for l in launcher_out.splitlines()
                             if l.startswith("javaCommandLine=")]
                 self.assertEqual([b["commandLine"] for b in document["bootFiles"]], launched[:2], launcher_out)
-                self.assertEqual([b["arguments"] for b in document["bootFiles"]], self.calls()[:2])
+                calls = self.calls()
+                self.assertEqual([b["arguments"] for b in document["bootFiles"]], [c.argv for c in calls[:2]])
+                self.assertEqual([sorted(b.get("environment", [])) for b in document["bootFiles"]],
+                                 [["%s=%s" % pair for pair in sorted(c.env.items())] for c in calls[:2]])
 
 
 class ForwardingAtCodePages(WineBootcheckCase):
