@@ -166,3 +166,16 @@ SAME_AS_LAUNCHER = [
     ("forwarded_arguments", boot_text(items=GOOD_ITEMS + [("launcherArgs", "append")]), {},
      ("two words", 'say "hi"', "trail\\", "", "*")),
 ]
+
+# bootcheck's exit status for what it is given: (arguments, with {app} for the
+# app folder without its trailing separator; status; the first line it writes
+# on standard error, or None for none).
+EXIT_STATUSES = [
+    (["{app}"], 0, None),
+    (["--help"], 0, None),
+    (["{app}%(sep)sno_such_folder"], 2, 'bootcheck: APP_DIR "{app}%(sep)sno_such_folder" is not a folder'),
+    (["{app}%(sep)slib%(sep)sapp.jar"], 2, 'bootcheck: APP_DIR "{app}%(sep)slib%(sep)sapp.jar" is not a folder'),
+    (["--verbose", "{app}"], 2, "bootcheck: unknown option --verbose"),
+    (["--codepage", "65001", "{app}"], 2, "bootcheck: --codepage takes 932 or 1252"),
+    (["{app}", "{app}"], 2, "bootcheck: give one APP_DIR"),
+]

@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "bootcheck"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import app_dir  # noqa: E402
 import wine_env  # noqa: E402
-from bootcheck_cases import CASE_ARGS, CASES, JAVA_COPY, SAME_AS_LAUNCHER, boot_text  # noqa: E402
+from bootcheck_cases import CASE_ARGS, CASES, EXIT_STATUSES, JAVA_COPY, SAME_AS_LAUNCHER, boot_text  # noqa: E402
 from test_bootcheck import findings_of, tree_digest  # noqa: E402
 
 OPTIONS = None
@@ -117,12 +117,13 @@ class OneFindingPerBootFile(WineBootcheckCase):
 class ExitStatus(WineBootcheckCase):
     def test_statuses(self):
         self.make_app(boot_text())
-        rows = [(["D:\\app"], 0), (["D:\\no_such_folder"], 2), (["--verbose"], 2), (["D:\\app", "D:\\"], 2),
-                (["--help"], 0)]
-        for args, status in rows:
+        for args, status, _ in EXIT_STATUSES:
+            args = [arg.replace("{app}", "D:\\app") % PLATFORM for arg in args]
             with self.subTest(args=args):
                 code, out = self.bootcheck(*args)
                 self.assertEqual(code, status, out)
+                if status == 2:
+                    self.assertEqual(out, "")
 
 
 class SameAsTheLauncher(WineBootcheckCase):
