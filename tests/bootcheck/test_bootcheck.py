@@ -172,6 +172,28 @@ class ExitStatus(BootcheckCase):
         self.assertEqual(help_codes, readme_codes)
         self.assertEqual(help_codes, tested_codes)
 
+    def test_help_examples_are_the_real_texts(self):
+        """Each example, up to its "; ...", begins a message the code really
+        has, with quoted text, tags, numbers and the value's key left open."""
+        def shape(text):
+            text = re.sub(r'"[^"]*"', '""', text)
+            text = re.sub(r"</?[^<>]*>", "<>", text)
+            text = re.sub(r"the \S+ value", "the KEY value", text)
+            return re.sub(r"\d+", "0", text)
+        _, out, _ = run_bootcheck("--help")
+        examples = re.findall(r"^           e\.g\. \S+?(?::\d+)?: (?:error|warning): (.*); \.\.\. \[(BC\d{3})\]$", out, re.M)
+        self.assertEqual(len(examples), len(re.findall(r"^  BC\d{3} ", out, re.M)))
+        real = {}
+        for _, _, _, expected in CASES:
+            for _, code_, message in expected:
+                real.setdefault(code_, []).append(message.replace("{app}", "/app/"))
+        for folder, _, code_, message in JavaPathErrors.ROWS:
+            real.setdefault(code_, []).append(message.replace("{app}", "/home/me/%s/" % folder))
+        for example, code_ in examples:
+            with self.subTest(code=code_):
+                self.assertTrue(any(shape(message).startswith(shape(example)) for message in real[code_]),
+                                (example, real[code_]))
+
 
 class JavaPathErrors(BootcheckCase):
     """The java-path errors that need an app folder of their own name; each
