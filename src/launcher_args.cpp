@@ -152,10 +152,14 @@ size_t commandLineUnits(const std::string& commandLine, unsigned codePage) {
 }
 
 std::vector<std::pair<std::wstring, std::wstring> > launcherVariables(const std::vector<std::wstring>& arguments) {
-    std::vector<std::pair<std::wstring, std::wstring> > variables;
-    variables.push_back(std::make_pair(argumentCountName, std::to_wstring(arguments.size())));
+    // Filled in place: GCC 12's link-time optimisation for i686 fails on a
+    // second caller of this vector's push_back (binds_to_current_def_p).
+    std::vector<std::pair<std::wstring, std::wstring> > variables(arguments.size() + 1);
+    variables[0].first = argumentCountName;
+    variables[0].second = std::to_wstring(arguments.size());
     for (size_t i = 0; i < arguments.size(); ++i) {
-        variables.push_back(std::make_pair(argumentNamePrefix + std::to_wstring(i + 1), arguments[i]));
+        variables[i + 1].first = argumentNamePrefix + std::to_wstring(i + 1);
+        variables[i + 1].second = arguments[i];
     }
     return variables;
 }
