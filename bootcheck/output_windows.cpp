@@ -6,6 +6,8 @@
 
 #include <io.h>
 
+#include <algorithm>
+
 void writeText(std::FILE* stream, const std::string& utf8) {
     std::fflush(stream);
     HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));

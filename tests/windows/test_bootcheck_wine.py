@@ -200,6 +200,41 @@ class ForwardingAtCodePages(WineBootcheckCase):
                 self.assertEqual([call.argv for call in calls], [main_report["arguments"]])
 
 
+class LengthLimit(WineBootcheckCase):
+    """bootcheck.exe's BC113 and launcher.exe's refusal agree on both sides of
+    Windows' limit, counted in UTF-16 units, for text that takes two bytes a
+    character in 932 and one in 1252."""
+    # (Windows code page, filler, units the whole line is made to have)
+    ROWS = [(932, "日", 32766), (932, "日", 32767), (1252, "€", 32766), (1252, "€", 32767)]
+
+    def test_bootcheck_and_the_launcher_agree(self):
+        for codepage, filler, units in self.ROWS:
+            with self.subTest(codepage=codepage, units=units):
+                env, encoding = app_dir.WineRunner(OPTIONS.wine, OPTIONS.prefix, None, None,
+                                                   OPTIONS.work_dir).code_page(codepage)
+                def boot_with(args):
+                    self.make_app(boot_text(items=[("java", "${APP_DIR}%(java)s"), ("-cp", "lib\\app.jar"),
+                                                   ("args", args), ("main", "demo.App"),
+                                                   ("launcherArgs", "append")]))
+                    _, out = self.bootcheck("--json", "D:\\app", "--launcher-args", "sample", env=env)
+                    return json.loads(out)["bootFiles"][0]
+                line = boot_with("-Dx=")["commandLine"]
+                report = boot_with("-Dx=" + filler * (units - len(line)))
+                self.assertEqual(len(report["commandLine"]), units)
+                codes = [f["code"] for f in report["findings"]]
+                with open(os.path.join(self.app, "exit_codes"), "w") as f:
+                    f.write("0\n")
+                _, launcher_out = run_wine([APP + "launcher.exe", "sample"], env=env)
+                started = [l for l in launcher_out.splitlines() if l.startswith("javaCommandLine=")]
+                calls = app_dir.read_calls(self.app, encoding=encoding, errors="strict")
+                if units >= 32767:
+                    self.assertIn("BC113", codes)
+                    self.assertEqual((started, calls), ([], []))
+                else:
+                    self.assertNotIn("BC113", codes)
+                    self.assertEqual([call.argv for call in calls], [report["arguments"]])
+
+
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
