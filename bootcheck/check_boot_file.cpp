@@ -32,15 +32,15 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
     if (layoutApplies(reading)) {
         checkLayout(report, reading);
     }
-    report.workingDirectory = ansiToUtf8(workingDirectory);
     if (!read) {
+        report.workingDirectory = ansiToUtf8(workingDirectory);
         return report;
     }
 
     report.started = true;
-    // The checks probe files through the words; the report shows them as UTF-8.
+    // The checks probe files through the folder and the words as this system
+    // names them; the report then shows them as UTF-8.
     std::vector<std::string> words = javaWords(reading.boot.commandLine, start.codePage);
-    report.workingDirectory = workingDirectory;
     for (const std::string& word : words) {
         report.arguments.push_back(systemText(word, start.codePage));
     }
