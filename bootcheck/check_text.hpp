@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base.hpp"
 #include "const.hpp"
 #include "text_classes.hpp"
 
@@ -15,8 +16,9 @@ inline bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-inline bool isFolderSeparator(char c) {
-    return c == fileSep[0] || c == '/';
+// A path in the system's ANSI code page as bootcheck writes it: UTF-8.
+inline std::string shownPath(const std::string& path) {
+    return ansiToUtf8(path);
 }
 
 // text without the XML white space around it.

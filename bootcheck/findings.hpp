@@ -59,6 +59,8 @@ struct BootFileReport {
     // NAME=VALUE of the LAUNCHER_ARGC and LAUNCHER_ARGn variables the program
     // gets, when the boot file forwards the launcher's arguments.
     std::vector<std::string> environment;
+    // How each forwarded argument reaches java: "exact", "shortName" or "lossy".
+    std::vector<std::string> argumentForms;
 };
 
 // Every kind of finding: code, severity, one-line summary and an example line.

@@ -1,22 +1,26 @@
 #include "launcher_reading.hpp"
 
 #include "check_text.hpp"
-#include "quiet_output.hpp"
 #include "value_checks.hpp"
 
-#include "base_win.hpp"
 #include "java.hpp"
 
 static const char configurationErrorBox[] = "the launcher shows the configuration-error box and starts nothing";
 
-LauncherReading readAsLauncher(const std::string& configPath, const std::vector<std::wstring>& launcherArgs) {
+LauncherReading readAsLauncher(const std::string& configPath, const StartInputs& start) {
     LauncherReading reading{BootReading{}, BootLayout{false, {}, 0, {}, 0, ""}};
-    // The launcher's reader writes the file's path on standard output; that
-    // line is the launcher's diagnostic, not bootcheck's.
-    int console = quietStandardOutput();
-    reading.boot = readBootFile(configPath, launcherArgs, [&reading](const ParsedXml& parsed) { reading.layout = bootLayoutOf(parsed); });
-    restoreStandardOutput(console);
+    reading.boot = readBootFile(configPath, start, [&reading](const ParsedXml& parsed) { reading.layout = bootLayoutOf(parsed); });
     return reading;
+}
+
+const BootItem* itemAt(const LauncherReading& reading, int index) {
+    const std::vector<BootItem>& items = reading.layout.items;
+    return index >= 0 && static_cast<size_t>(index) < items.size() ? &items[static_cast<size_t>(index)] : NULL;
+}
+
+const BootItem* valueItem(const LauncherReading& reading, const std::string& key) {
+    std::map<std::string, int>::const_iterator found = reading.boot.valueItems.find(key);
+    return found == reading.boot.valueItems.end() ? NULL : itemAt(reading, found->second);
 }
 
 bool layoutApplies(const LauncherReading& reading) {
@@ -24,11 +28,12 @@ bool layoutApplies(const LauncherReading& reading) {
     return reading.layout.parsed && failure != bootValueHoldsNul;
 }
 
-void reportReadingFailure(BootFileReport& report, const LauncherReading& launcherReading) {
+void reportReadingFailure(BootFileReport& report, const LauncherReading& launcherReading, const std::string& appDir) {
     const BootError& reading = launcherReading.boot.error;
     const BootLayout& layout = launcherReading.layout;
+    const BootItem* failing = itemAt(launcherReading, reading.item);
     if (reading.failure == bootFolderQuote) {
-        const BootItem* java = lastItemWithKey(layout, jop_java);
+        const BootItem* java = valueItem(launcherReading, jop_java);
         addFinding(report, java != NULL ? java->valueLine : 0, BC116,
                    "the app folder " + inQuotes(appDir) + " holds a double quote, which no quoting of the java " +
                        "path can carry, so " + configurationErrorBox + "; move the app to a folder without " +
@@ -48,25 +53,14 @@ void reportReadingFailure(BootFileReport& report, const LauncherReading& launche
                    "no top-level <boot> element" + found + ", so " + configurationErrorBox +
                        "; put the items inside <boot> ... </boot>");
     } else if (reading.failure == bootItemWithoutKey) {
-        long line = 0;
-        for (const BootItem& item : layout.items) {
-            line = line == 0 && !item.hasKey ? item.line : line;
-        }
-        addFinding(report, line, BC104,
+        addFinding(report, failing != NULL ? failing->line : 0, BC104,
                    std::string("this <item> has no key attribute, and one such item anywhere in <boot> makes ") +
                        "the launcher reject the file: it shows the configuration-error box; add key=\"...\" or remove the item");
+    } else if (reading.failure == bootItemWithoutValue && failing != NULL) {
+        addFinding(report, failing->line, BC105,
+                   "the item with key " + inQuotes(failing->key) + " has no value attribute, so " +
+                       configurationErrorBox + " (also when a later item has one); add value=\"...\"");
     } else if (reading.failure == bootItemWithoutValue) {
-        // The lookups run key by key in this order, each over all items.
-        for (const std::string& key : bootKeys) {
-            for (const BootItem& item : layout.items) {
-                if (item.hasKey && item.key == key && !item.hasValue) {
-                    addFinding(report, item.line, BC105,
-                               "the item with key " + inQuotes(key) + " has no value attribute, so " +
-                                   configurationErrorBox + " (also when a later item has one); add value=\"...\"");
-                    return;
-                }
-            }
-        }
         addFinding(report, 0, BC105, std::string("an item with a wanted key has no value attribute, so ") +
                                            configurationErrorBox + "; add value=\"...\"");
     } else {
@@ -75,17 +69,8 @@ void reportReadingFailure(BootFileReport& report, const LauncherReading& launche
     }
 }
 
-const BootItem* lastItemWithKey(const BootLayout& layout, const std::string& key) {
-    const BootItem* last = NULL;
-    for (const BootItem& item : layout.items) {
-        if (item.hasKey && item.key == key) {
-            last = &item;
-        }
-    }
-    return last;
-}
-
-void checkLayout(BootFileReport& report, const BootLayout& layout) {
+void checkLayout(BootFileReport& report, const LauncherReading& reading) {
+    const BootLayout& layout = reading.layout;
     if (layout.mismatchLine != 0) {
         addFinding(report, layout.mismatchLine, BC212,
                    "end tag </" + layout.mismatchName + "> does not match the element it closes; the reader " +
@@ -119,7 +104,7 @@ void checkLayout(BootFileReport& report, const BootLayout& layout) {
         if (meant.empty()) {
             continue;
         }
-        const BootItem* used = lastItemWithKey(layout, meant);
+        const BootItem* used = valueItem(reading, meant);
         std::string effect = used == NULL ? "; as it stands, " + meant + " is empty"
                                           : "; the item with key " + inQuotes(meant) + " on line " +
                                                 std::to_string(used->line) + " is the one used";
@@ -128,9 +113,9 @@ void checkLayout(BootFileReport& report, const BootLayout& layout) {
                        "; write key=" + inQuotes(meant));
     }
     for (const std::string& key : bootKeys) {
-        const BootItem* last = lastItemWithKey(layout, key);
+        const BootItem* last = valueItem(reading, key);
         for (const BootItem& item : layout.items) {
-            if (item.hasKey && item.key == key && &item != last) {
+            if (last != NULL && item.hasKey && item.key == key && &item != last) {
                 addFinding(report, item.line, BC202,
                            "key " + inQuotes(key) + " is given again on line " + std::to_string(last->line) +
                                ", and the last one wins (" + inQuotes(last->value) + "); remove the item you do not mean");

@@ -14,21 +14,22 @@ struct LauncherReading {
     BootLayout layout;  // parsed: false when the reader did not parse the file
 };
 
-// Reads configPath once, through the launcher's own reading, as a launcher in
-// the folder appDir (a global of the launcher's base) would.
-// launcherArgs stand for the launcher's own arguments.
-LauncherReading readAsLauncher(const std::string& configPath, const std::vector<std::wstring>& launcherArgs);
+// Reads configPath once, through the launcher's own reading, as a launcher
+// started with start would.
+LauncherReading readAsLauncher(const std::string& configPath, const StartInputs& start);
 
 // Whether the file's structure is checked: the reader parsed it and the
 // launcher got as far as looking up its keys.
 bool layoutApplies(const LauncherReading& reading);
 
-// Why the launcher rejects the file, as one finding.
-void reportReadingFailure(BootFileReport& report, const LauncherReading& reading);
+// Why the launcher rejects the file, as one finding. appDir: the launcher's folder as UTF-8.
+void reportReadingFailure(BootFileReport& report, const LauncherReading& reading, const std::string& appDir);
 
 // Keys meant as one of the seven, keys given twice, unmatched end tags and
 // further top-level elements.
-void checkLayout(BootFileReport& report, const BootLayout& layout);
+void checkLayout(BootFileReport& report, const LauncherReading& reading);
 
-// The item whose value the launcher uses for key, or NULL.
-const BootItem* lastItemWithKey(const BootLayout& layout, const std::string& key);
+// The layout's item at index, counted as the reading counts items, or NULL.
+const BootItem* itemAt(const LauncherReading& reading, int index);
+// The item whose value the launcher took for key, or NULL.
+const BootItem* valueItem(const LauncherReading& reading, const std::string& key);

@@ -1,17 +1,18 @@
 // bootcheck: tells the person who writes a boot file what the launcher will
 // do with it and what is wrong, reading it through the launcher's own code.
 #include "check_boot_file.hpp"
-#include "code_page.hpp"
 #include "findings.hpp"
+#include "output.hpp"
 #include "report.hpp"
 
+#include "base.hpp"
 #include "base_win.hpp"
 #include "const.hpp"
 #include "launcher_args.hpp"
 
 #include <boost/filesystem/operations.hpp>
 #include <algorithm>
-#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,12 @@ static const char usage[] =
     "       bootcheck --help\n";
 
 static void printHelp() {
-    std::cout << usage << "\n"
+    std::ostringstream out;
+    out << usage << "\n"
               << "Checks APP_DIR/config/boot.xml (the main application) and\n"
                  "APP_DIR/updater/config/boot.xml (the updater) exactly as a launcher placed\n"
-                 "in APP_DIR (default: the current folder) reads them, with ${APP_DIR} and\n"
-                 "${PARENT_DIR} standing for APP_DIR with its trailing separator.\n"
+                 "in APP_DIR (default: the current folder) reads them, with " << REP_APP_DIR << " and\n"
+        << REP_PARENT_DIR << " standing for APP_DIR with its trailing separator.\n"
                  "\n"
                  "For each boot file it prints the file's path, each finding as\n"
                  "  PATH:LINE: error: TEXT [CODE]    or    PATH:LINE: warning: TEXT [CODE]\n"
@@ -38,13 +40,15 @@ static void printHelp() {
                  "Relative java paths are looked up from the current folder, as the launcher\n"
                  "does.\n"
                  "\n"
-                 "  --json   print the same findings as one JSON document (bytes that are not\n"
-                 "           UTF-8 appear as the characters U+0080..U+00FF of the same number)\n"
+                 "Everything is written as UTF-8 (to a Windows console as its text).\n"
+                 "\n"
+                 "  --json   print the same findings as one JSON document (a byte of a value that\n"
+                 "           is not UTF-8 appears as U+FFFD)\n"
                  "  --codepage 932|1252\n"
-                 "           check the values against that ANSI code page of the Windows that will\n"
-                 "           run the app (932 Japanese, 1252 Western); the launcher converts UTF-8\n"
-                 "           values to the ANSI code page, and java receives \"?\" for a character\n"
-                 "           it lacks. Default: the ANSI code page of this Windows; none elsewhere.\n"
+                 "           read as a launcher on a Windows with that ANSI code page (932\n"
+                 "           Japanese, 1252 Western): the launcher converts UTF-8 values and its\n"
+                 "           own arguments to it, and java receives \"?\" for a character it lacks.\n"
+                 "           Default: the ANSI code page of this Windows; none elsewhere.\n"
                  "  --launcher-args [ARG...]\n"
                  "           the arguments the launcher is started with, as a file association's\n"
                  "           \"%1\" or a dropped file gives them; everything after it is one. For a\n"
@@ -58,18 +62,16 @@ static void printHelp() {
                  "\n"
                  "Findings:\n";
     for (const FindingKind& kind : findingKinds) {
-        std::cout << "  " << kind.code << (kind.error ? " error    " : " warning  ") << kind.summary << "\n"
-                  << "           e.g. " << kind.example << "\n";
+        out << "  " << kind.code << (kind.error ? " error    " : " warning  ") << kind.summary << "\n"
+            << "           e.g. " << kind.example << "\n";
     }
+    writeText(stdout, out.str());
 }
 
+// message: UTF-8.
 static int usageError(const std::string& message) {
-    std::cerr << "bootcheck: " << message << "\n" << usage;
+    writeText(stderr, "bootcheck: " + message + "\n" + usage);
     return 2;
-}
-
-static bool isSeparator(char c) {
-    return c == fileSep[0] || c == '/';
 }
 
 // APP_DIR as the launcher's own folder would read: absolute, in the system's
@@ -83,13 +85,23 @@ static std::string appFolderText(const std::string& argument) {
 #endif
     folder.make_preferred();
     std::string text = folder.string();
-    while (text.size() > 1 && isSeparator(text.back()) && !(text.size() == 3 && text[1] == ':')) {
+    while (text.size() > 1 && isFileSeparator(text.back()) && !(text.size() == 3 && text[1] == ':')) {
         text.pop_back();
     }
-    if (text.size() > 1 && text.back() == '.' && isSeparator(text[text.size() - 2])) {
+    if (text.size() > 1 && text.back() == '.' && isFileSeparator(text[text.size() - 2])) {
         text.pop_back();
     }
-    return isSeparator(text.back()) ? text : text + fileSep;
+    return isFileSeparator(text.back()) ? text : text + fileSep;
+}
+
+// A launcher on a Windows with another code page names its folder in that one:
+// exactly, or by its short name, or with "?".
+static std::string inCodePage(const std::string& path, unsigned codePage) {
+    std::string converted;
+    if (codePage == 0 || ansiPath(ansiToWString(path), converted, codePage) == OK) {
+        return codePage == 0 ? path : converted;
+    }
+    return wstringToAnsiReplacing(ansiToWString(path), codePage);
 }
 
 int main(int argc, char* argv[]) {
@@ -97,7 +109,7 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> folders;
     bool optionsEnded = false;
     std::vector<std::wstring> launcherArgs;
-    checkedCodePage = ansiCodePage();
+    unsigned codePage = 0;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (!optionsEnded && argument == "--launcher-args") {
@@ -112,15 +124,15 @@ int main(int argc, char* argv[]) {
         } else if (!optionsEnded && argument == "--json") {
             json = true;
         } else if (!optionsEnded && argument == "--codepage") {
-            std::string codePage = i + 1 < argc ? argv[++i] : "";
-            if (codePage != "932" && codePage != "1252") {
+            std::string number = i + 1 < argc ? argv[++i] : "";
+            if (number != "932" && number != "1252") {
                 return usageError("--codepage takes 932 or 1252");
             }
-            checkedCodePage = static_cast<unsigned>(std::stoul(codePage));
+            codePage = static_cast<unsigned>(std::stoul(number));
         } else if (!optionsEnded && argument == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            return usageError("unknown option " + argument);
+            return usageError("unknown option " + ansiToUtf8(argument));
         } else {
             folders.push_back(argument);
         }
@@ -131,21 +143,24 @@ int main(int argc, char* argv[]) {
     std::string folder = folders.empty() ? std::string(".") : folders[0];
     boost::system::error_code ignored;
     if (folder.empty() || !fs::is_directory(folder, ignored)) {
-        return usageError("APP_DIR \"" + folder + "\" is not a folder");
+        return usageError("APP_DIR \"" + ansiToUtf8(folder) + "\" is not a folder");
     }
 
-    appDir = appFolderText(folder);
-    parentDir = fs::path(appDir).parent_path().string() + fileSep;
-    std::string updaterDir = appDir + "updater";
+    // The launcher's own folder and the rules it derives from it; the files
+    // are read by their names on this system.
+    std::string appDir = appFolderText(folder);
+    std::string launcherDir = inCodePage(appDir, codePage);
+    StartInputs start{launcherDir, parentDirOf(launcherDir), launcherArgs, codePage};
     std::vector<BootFileReport> reports = {
-        checkBootFile("main application", appDir + "config" + fileSep + "boot.xml", appDir, launcherArgs),
-        checkBootFile("updater", updaterDir + fileSep + "config" + fileSep + "boot.xml", updaterDir, launcherArgs),
+        checkBootFile("main application", mainBootFileOf(appDir), appDir, start),
+        checkBootFile("updater", updaterBootFileOf(appDir), updaterDirOf(appDir), start),
     };
+    std::ostringstream out;
     if (json) {
-        printJson(std::cout, appDir, reports);
+        printJson(out, ansiToUtf8(appDir), reports);
     } else {
-        printText(std::cout, reports);
+        printText(out, reports);
     }
-    std::cout.flush();
+    writeText(stdout, out.str());
     return countFindings(reports, true) > 0 ? 1 : 0;
 }

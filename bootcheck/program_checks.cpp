@@ -4,8 +4,6 @@
 #include "program_file.hpp"
 #include "pe_image.hpp"
 
-#include "base_win.hpp"
-
 #include <boost/filesystem/operations.hpp>
 #include <fstream>
 #include <vector>
@@ -27,13 +25,13 @@ static ProgramState probeFile(const std::string& path) {
 }
 
 // What the system makes of the program word: the file it would run and its state.
-static ProgramState probeProgram(const std::string& program, std::string& file) {
+static ProgramState probeProgram(const std::string& program, const std::string& appDir, std::string& file) {
     file = programFileName(program);
     if (hasFolderPart(program)) {
         return probeFile(file);
     }
     for (const std::string& folder : programSearchFolders(appDir)) {
-        std::string candidate = folder + (isFolderSeparator(folder.back()) ? "" : fileSep) + file;
+        std::string candidate = folder + (isFileSeparator(folder.back()) ? "" : fileSep) + file;
         boost::system::error_code ignored;
         if (fs::is_regular_file(candidate, ignored)) {
             file = candidate;
@@ -57,13 +55,14 @@ static unsigned peSubsystem(const std::string& path) {
 }
 
 static std::string javaSample() {
-    return programFileName(std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "java");
+    return programFileName(std::string(REP_APP_DIR) + "jre" + fileSep + "bin" + fileSep + "java");
 }
 
-void checkJava(BootFileReport& report, const std::string& value, const std::string& javaWord, long line) {
+void checkJava(BootFileReport& report, const std::string& value, const std::string& javaWord, long line,
+               const std::string& appDir) {
     std::string program = report.arguments.empty() ? std::string() : report.arguments[0];
     std::string file;
-    ProgramState state = probeProgram(program, file);
+    ProgramState state = probeProgram(program, appDir, file);
     // Quotes the value does not begin with are the launcher's: around the whole
     // path, or around the part a leading placeholder starts.
     bool quotedByLauncher = !javaWord.empty() && javaWord[0] == '"' && (value.empty() || value[0] != '"');
@@ -80,58 +79,58 @@ void checkJava(BootFileReport& report, const std::string& value, const std::stri
         bool longerExists = false;
         for (const std::string& piece : pieces) {
             std::string pieceFile;
-            longerExists = longerExists || probeProgram(piece, pieceFile) == programFound;
+            longerExists = longerExists || probeProgram(piece, appDir, pieceFile) == programFound;
         }
         if (state == programFound && longerExists) {
             addFinding(report, line, BC115,
-                       "the java value holds a blank and no quotes, and the launcher leaves it unquoted (it does not " +
-                           std::string("begin with ${APP_DIR} or ${PARENT_DIR}, and as written it names no file), ") +
-                           "so the system runs " + inQuotes(file) + ", another program (CWE-428), with the rest of " +
+                       std::string("the java value holds a blank and no quotes, and the launcher leaves it ") +
+                           "unquoted (it does not begin with " + REP_APP_DIR + " or " + REP_PARENT_DIR + ", and as written it names no file), " +
+                           "so the system runs " + inQuotes(shownPath(file)) + ", another program (CWE-428), with the rest of " +
                            "the value as its arguments; put the path in quotes without trailing blanks, such as " +
                            "value=\"&quot;" + javaSample() + "&quot;\"");
         } else if (state != programFound || longerExists) {
             addFinding(report, line, BC207,
-                       "the java value holds a blank and no quotes, so the program is " + inQuotes(program) +
-                           " (a file planted at " + inQuotes(programFileName(program)) + " would run: CWE-428) " +
+                       "the java value holds a blank and no quotes, so the program is " + inQuotes(shownPath(program)) +
+                           " (a file planted at " + inQuotes(shownPath(programFileName(program))) + " would run: CWE-428) " +
                            "and the rest of the value becomes java's arguments; put the path in quotes, such as " +
                            "value=\"&quot;" + javaSample() + "&quot;\"");
         }
     }
     if (!program.empty() && hasFolderPart(program) && !isAbsolutePath(program)) {
         addFinding(report, line, BC208,
-                   "the java path " + inQuotes(program) + " is relative, so it is looked up from the folder the " +
-                       "launcher is started in, not from the app folder; write value=\"${APP_DIR}" +
-                       (program.compare(0, 2, std::string(".") + fileSep) == 0 ? program.substr(2) : program) + "\"");
+                   "the java path " + inQuotes(shownPath(program)) + " is relative, so it is looked up from the folder the " +
+                       "launcher is started in, not from the app folder; write value=\"" + REP_APP_DIR +
+                       shownPath(program.compare(0, 2, std::string(".") + fileSep) == 0 ? program.substr(2) : program) + "\"");
     }
     std::string sample = javaSample();
     if (trimmed(value).empty()) {
         addFinding(report, line, BC110,
-                   "the java value is empty, so the program is " + inQuotes(program) +
+                   "the java value is empty, so the program is " + inQuotes(shownPath(program)) +
                        ", which the launcher cannot start: it shows a box with this file's path; write value=" +
                        inQuotes(sample));
     } else if (state == programMissing && quotedByLauncher) {
         addFinding(report, line, BC114,
-                   "the java program " + inQuotes(file) + " does not exist; the launcher quotes its path, since " +
+                   "the java program " + inQuotes(shownPath(file)) + " does not exist; the launcher quotes its path, since " +
                        "the app folder holds a blank, so no other program runs: it shows a box with this file's " +
                        "path; write the path of java, such as value=" + inQuotes(sample));
     } else if (state == programMissing) {
         std::string where = hasFolderPart(program) ? "does not exist" : "is not found where the system searches (PATH)";
         addFinding(report, line, BC110,
-                   "the java program " + inQuotes(file) + " " + where + ", so the launcher cannot start it and " +
+                   "the java program " + inQuotes(shownPath(file)) + " " + where + ", so the launcher cannot start it and " +
                        "shows a box with this file's path; write the path of java, such as value=" + inQuotes(sample));
     } else if (state == programFolder) {
         addFinding(report, line, BC111,
-                   "the java program " + inQuotes(file) + " is a folder, so the launcher cannot start it and " +
+                   "the java program " + inQuotes(shownPath(file)) + " is a folder, so the launcher cannot start it and " +
                        "shows a box with this file's path; name the java program inside it, such as value=" + inQuotes(sample));
     } else if (state == programNotExecutable) {
         addFinding(report, line, BC112,
-                   "the java program " + inQuotes(file) + " is not an executable file, so the launcher cannot start it " +
+                   "the java program " + inQuotes(shownPath(file)) + " is not an executable file, so the launcher cannot start it " +
                        "and shows a box with this file's path; name the java program itself");
     }
     if ((state == programFound || state == programNotExecutable) && peSubsystem(file) == PE_SUBSYSTEM_CONSOLE) {
-        std::string javaw = std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "javaw.exe";
+        std::string javaw = std::string(REP_APP_DIR) + "jre" + fileSep + "bin" + fileSep + "javaw.exe";
         addFinding(report, line, BC217,
-                   "the java program " + inQuotes(file) + " is a console program, so Windows opens a console " +
+                   "the java program " + inQuotes(shownPath(file)) + " is a console program, so Windows opens a console " +
                        "window beside the app for as long as it runs; for an app with windows of its own write " +
                        "javaw.exe, such as value=" + inQuotes(javaw) + " (java.exe suits a console app, or " +
                        "seeing java's output)");

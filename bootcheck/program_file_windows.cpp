@@ -2,6 +2,8 @@
 
 #include "pe_image.hpp"
 
+#include "const.hpp"
+
 #include <windows.h>
 
 #include <cctype>
@@ -10,13 +12,9 @@
 
 const char classPathSeparator = ';';
 
-static bool isSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 bool isAbsolutePath(const std::string& path) {
-    return (path.size() >= 3 && path[1] == ':' && isSeparator(path[2])) ||
-           (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]));
+    return (path.size() >= 3 && path[1] == ':' && isFileSeparator(path[2])) ||
+           (path.size() >= 2 && isFileSeparator(path[0]) && isFileSeparator(path[1]));
 }
 
 bool hasFolderPart(const std::string& path) {

@@ -39,6 +39,14 @@ void printText(std::ostream& out, const std::vector<BootFileReport>& reports) {
             for (const std::string& variable : report.environment) {
                 out << "  " << variable << '\n';
             }
+            for (size_t i = 0; i < report.argumentForms.size(); ++i) {
+                const std::string& form = report.argumentForms[i];
+                if (form != "exact") {
+                    out << "Argument " << i + 1 << " reaches java "
+                        << (form == "shortName" ? "as its short name: the ANSI code page lacks characters of it\n"
+                                                : "with \"?\" for characters the ANSI code page lacks\n");
+                }
+            }
         }
         out << '\n';
     }
@@ -66,8 +74,8 @@ std::string jsonString(const std::string& text) {
         } else if (c >= 0x80) {
             size_t length = utf8Length(text, i);
             if (length == 0) {
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
+                // Valid UTF-8 out, whatever a value held: the replacement character.
+                out += "\\ufffd";
             } else {
                 out.append(text, i, length);
                 i += length;
@@ -111,6 +119,10 @@ void printJson(std::ostream& out, const std::string& appDir, const std::vector<B
             out << ",\n      \"environment\": [";
             for (size_t v = 0; v < report.environment.size(); ++v) {
                 out << (v == 0 ? "" : ", ") << jsonString(report.environment[v]);
+            }
+            out << "],\n      \"argumentForms\": [";
+            for (size_t a = 0; a < report.argumentForms.size(); ++a) {
+                out << (a == 0 ? "" : ", ") << jsonString(report.argumentForms[a]);
             }
             out << "]";
         }

@@ -10,6 +10,6 @@
 std::string findingLine(const Finding& finding);
 void printText(std::ostream& out, const std::vector<BootFileReport>& reports);
 void printJson(std::ostream& out, const std::string& appDir, const std::vector<BootFileReport>& reports);
-// JSON string literal of text: valid UTF-8 passes through, other bytes are
-// written as the characters U+0080..U+00FF of the same number.
+// JSON string literal of UTF-8 text: valid sequences pass through, a byte
+// that starts none is written as U+FFFD.
 std::string jsonString(const std::string& text);

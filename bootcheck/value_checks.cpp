@@ -248,7 +248,7 @@ void checkClassPath(BootFileReport& report, const std::string& value, long line)
     }
     if (trimmed(value).empty()) {
         std::string effect = option + 1 < arguments.size()
-                                 ? "java takes the next word " + inQuotes(arguments[option + 1]) + " as the class path"
+                                 ? "java takes the next word " + inQuotes(shownPath(arguments[option + 1])) + " as the class path"
                                  : std::string("-cp is the last word and java refuses to start");
         addFinding(report, line, BC214,
                    "the -cp value is empty, so " + effect + "; write the class path, such as \"lib" + fileSep + "app.jar\"");
@@ -263,7 +263,7 @@ void checkClassPath(BootFileReport& report, const std::string& value, long line)
         size_t end = classPath.find(classPathSeparator, start);
         std::string entry = classPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!entry.empty()) {
-            bool wildcard = entry == "*" || (endsWith(entry, "*") && isFolderSeparator(entry[entry.size() - 2]));
+            bool wildcard = entry == "*" || (endsWith(entry, "*") && isFileSeparator(entry[entry.size() - 2]));
             std::string target = wildcard ? entry.substr(0, entry.size() - 1) : entry;
             if (!isAbsolutePath(target)) {
                 target = report.workingDirectory + fileSep + target;
@@ -275,7 +275,8 @@ void checkClassPath(BootFileReport& report, const std::string& value, long line)
                                        ? "placeholders are replaced only in the java value, so write the path relative to that folder"
                                        : std::string("correct the name, or write it relative to that folder");
                 addFinding(report, line, BC206,
-                           "class-path entry " + inQuotes(entry) + " does not exist in " + report.workingDirectory +
+                           "class-path entry " + inQuotes(shownPath(entry)) + " does not exist in " +
+                               shownPath(report.workingDirectory) +
                                ", the folder the launcher starts java in; " + hint);
             }
         }
@@ -287,29 +288,22 @@ void checkClassPath(BootFileReport& report, const std::string& value, long line)
 }
 
 
-void checkCommandLineLength(BootFileReport& report) {
-    if (report.commandLine.size() >= commandLineLimit) {
+void checkCommandLineLength(BootFileReport& report, size_t length) {
+    if (length >= commandLineLimit) {
         addFinding(report, 0, BC113,
-                   "the command line is " + std::to_string(report.commandLine.size()) + " characters long; Windows " +
+                   "the command line is " + std::to_string(length) + " characters long; Windows " +
                        "refuses 32,767 or more, so the launcher cannot start java there; shorten the class path " +
                        "(a folder/* wildcard) or the args");
     }
 }
 
-void checkLauncherArgs(BootFileReport& report, const BootLayout& layout) {
+void checkLauncherArgs(BootFileReport& report, const BootError& failure, const BootItem* last) {
     const char* effect = "the launcher ignores it and passes none of its own arguments to java";
-    const BootItem* last = NULL;
-    for (const BootItem& item : layout.items) {
-        if (!item.hasKey || item.key != launcherArgsKey) {
-            continue;
-        }
-        if (!item.hasValue) {
-            addFinding(report, item.line, BC117,
-                       "the item with key " + inQuotes(launcherArgsKey) + " has no value attribute, so " + effect +
-                           "; write value=\"append\" or remove the item");
-            return;
-        }
-        last = &item;
+    if (failure.failure == bootItemWithoutValue && last != NULL) {
+        addFinding(report, last->line, BC117,
+                   "the item with key " + inQuotes(launcherArgsKey) + " has no value attribute, so " + effect +
+                       "; write value=\"append\" or remove the item");
+        return;
     }
     if (last != NULL && last->value != launcherArgsAppend && last->value != launcherArgsIgnore) {
         addFinding(report, last->valueLine, BC117,

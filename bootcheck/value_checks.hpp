@@ -1,6 +1,8 @@
 #pragma once
 
 #include "boot_layout.hpp"
+
+#include "xml_util.hpp"
 #include "findings.hpp"
 
 #include <map>
@@ -29,7 +31,9 @@ void checkHeap(BootFileReport& report, const std::map<std::string, std::string>&
                const std::map<std::string, long>& lines);
 void checkMainClass(BootFileReport& report, const std::string& value, long line);
 void checkClassPath(BootFileReport& report, const std::string& value, long line);
-void checkCommandLineLength(BootFileReport& report);
-// The items with key launcherArgs: one without a value, or a last value other
-// than "append" and "ignore".
-void checkLauncherArgs(BootFileReport& report, const BootLayout& layout);
+// length in the UTF-16 units Windows counts.
+void checkCommandLineLength(BootFileReport& report, size_t length);
+// launcherArgs as the launcher read it: failure, and last, the item that
+// failed (an item without a value) or the one whose value it took; a value
+// other than "append" and "ignore".
+void checkLauncherArgs(BootFileReport& report, const BootError& failure, const BootItem* last);

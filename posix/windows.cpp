@@ -4,6 +4,7 @@
 #include "utf8.hpp"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +14,9 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <map>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -86,6 +89,85 @@ DWORD copyOut(const std::wstring& text, LPWSTR buffer, DWORD size) {
     return static_cast<DWORD>(text.size());
 }
 
+// Code pages a checker asks for by number, 932 and 1252, from the C
+// library's tables; 0 for any other.
+const char* codePageName(UINT codePage) {
+    return codePage == 932 ? "CP932" : codePage == 1252 ? "CP1252" : NULL;
+}
+
+// One converter per direction and code page, kept for the process.
+iconv_t converter(UINT codePage, bool toCodePage) {
+    static iconv_t converters[2][2] = {{reinterpret_cast<iconv_t>(-1), reinterpret_cast<iconv_t>(-1)},
+                                       {reinterpret_cast<iconv_t>(-1), reinterpret_cast<iconv_t>(-1)}};
+    iconv_t& slot = converters[codePage == 932 ? 0 : 1][toCodePage ? 0 : 1];
+    if (slot == reinterpret_cast<iconv_t>(-1)) {
+        slot = toCodePage ? iconv_open(codePageName(codePage), "UTF-8") : iconv_open("UTF-8", codePageName(codePage));
+    }
+    return slot;
+}
+
+bool convert(iconv_t cd, const std::string& in, std::string& out) {
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    iconv(cd, NULL, NULL, NULL, NULL);
+    std::string input = in;
+    char buffer[16];
+    char* inPointer = &input[0];
+    size_t inLeft = input.size();
+    char* outPointer = buffer;
+    size_t outLeft = sizeof buffer;
+    bool done = iconv(cd, &inPointer, &inLeft, &outPointer, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    out.assign(buffer, sizeof buffer - outLeft);
+    return done && !out.empty();
+}
+
+// A character the code page holds exactly: there and back unchanged, as
+// Windows converts without best fit (a wave dash in 932 maps one way only).
+// Each answer is kept: a long text repeats few characters.
+bool encodeInCodePage(UINT codePage, uint32_t c, std::string& bytes) {
+    static std::map<std::pair<UINT, uint32_t>, std::pair<bool, std::string> > known;
+    std::map<std::pair<UINT, uint32_t>, std::pair<bool, std::string> >::iterator found =
+        known.find(std::make_pair(codePage, c));
+    if (found == known.end()) {
+        std::string utf8;
+        std::string ansi;
+        std::string back;
+        appendUtf8(utf8, c);
+        bool holds = isValidCodePoint(c) && convert(converter(codePage, true), utf8, ansi) &&
+                     convert(converter(codePage, false), ansi, back) && back == utf8;
+        found = known.insert(std::make_pair(std::make_pair(codePage, c), std::make_pair(holds, ansi))).first;
+    }
+    bytes = found->second.second;
+    return found->second.first;
+}
+
+BOOL isShiftJisLeadByte(BYTE c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// One character of the code page at p: two bytes after a lead byte, else one.
+// What the table lacks becomes what Windows gives for it: U+30FB in 932, the
+// same number in 1252's five unassigned bytes.
+wchar_t decodeInCodePage(UINT codePage, const unsigned char* p, size_t n, size_t& used) {
+    used = codePage == 932 && isShiftJisLeadByte(p[0]) && n >= 2 ? 2 : 1;
+    static std::map<std::pair<UINT, std::string>, wchar_t> known;
+    std::string bytes(reinterpret_cast<const char*>(p), used);
+    std::map<std::pair<UINT, std::string>, wchar_t>::iterator found = known.find(std::make_pair(codePage, bytes));
+    if (found != known.end()) {
+        return found->second;
+    }
+    std::string utf8;
+    uint32_t c;
+    wchar_t wide = codePage == 932 ? static_cast<wchar_t>(0x30FB) : static_cast<wchar_t>(p[0]);
+    if (convert(converter(codePage, false), bytes, utf8) &&
+        decodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), c) == utf8.size()) {
+        wide = static_cast<wchar_t>(c);
+    }
+    known[std::make_pair(codePage, bytes)] = wide;
+    return wide;
+}
+
 }  // namespace
 
 UINT GetACP(void) {
@@ -101,15 +183,17 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     const unsigned char* p = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
     int count = 0;
+    bool tableCodePage = codePageName(CodePage) != NULL;
     for (size_t i = 0; i < n;) {
         size_t used;
-        wchar_t c = decodeUtf8Character(p + i, n - i, used);
+        wchar_t c = tableCodePage ? decodeInCodePage(CodePage, p + i, n - i, used)
+                                  : decodeUtf8Character(p + i, n - i, used);
         // A decoded U+FFFD takes three bytes; one byte means an invalid sequence.
         if ((dwFlags & MB_ERR_INVALID_CHARS) && CodePage == CP_UTF8 && c == replacementCharacter &&
             used == 1) {
             return 0;
         }
-        if (CodePage == CP_ACP && c == replacementCharacter && used == 1) {
+        if (CodePage == CP_ACP && !tableCodePage && c == replacementCharacter && used == 1) {
             c = static_cast<wchar_t>(firstEscapedByte - 0x80 + p[i]);
         }
         i += used;
@@ -137,7 +221,17 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     std::string out;
     for (size_t i = 0; i < n; ++i) {
         uint32_t c = static_cast<uint32_t>(lpWideCharStr[i]);
-        if (CodePage == CP_ACP && c >= firstEscapedByte && c <= lastEscapedByte) {
+        std::string bytes;
+        if (codePageName(CodePage) != NULL) {
+            if (c < 0x80 || encodeInCodePage(CodePage, c, bytes)) {
+                out += c < 0x80 ? std::string(1, static_cast<char>(c)) : bytes;
+                continue;
+            }
+            out += lpDefaultChar != NULL ? *lpDefaultChar : '?';
+            if (lpUsedDefaultChar != NULL) {
+                *lpUsedDefaultChar = TRUE;
+            }
+        } else if (CodePage == CP_ACP && c >= firstEscapedByte && c <= lastEscapedByte) {
             out += static_cast<char>(c - firstEscapedByte + 0x80);
         } else if (isValidCodePoint(c)) {
             appendUtf8(out, c);
@@ -160,8 +254,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     return static_cast<int>(out.size());
 }
 
-BOOL IsDBCSLeadByteEx(UINT, BYTE) {
-    return FALSE;
+BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
+    return CodePage == 932 && isShiftJisLeadByte(TestChar);
 }
 
 // Text of the process (paths, the environment) as CP_ACP reads it.

@@ -94,7 +94,9 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 // The narrow (ANSI) code page of a POSIX process is UTF-8, the file system's
 // encoding. Bytes that are not UTF-8 become U+DC80..U+DCFF and back, so every
-// path survives the trip through wide text.
+// path survives the trip through wide text. Code pages 932 and 1252 named by
+// number convert as Windows converts them, for a checker that asks what a
+// Windows with that code page would do.
 UINT GetACP(void);
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
@@ -102,7 +104,7 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
 
-// A DBCS code page's lead byte; UTF-8 has none.
+// A DBCS code page's lead byte: 932's; UTF-8 and 1252 have none.
 BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
 
 // The process environment (environ), its text in CP_ACP. The block lists

@@ -2,11 +2,26 @@
 
 #include "text_classes.hpp"
 
+typedef std::function<bool(char)> LeadBytes;
+
+// Copies a double-byte character whole.
+static bool doubleByte(const char*& p, std::string& word, const LeadBytes& isLeadByte) {
+    if (!isLeadByte || p[1] == '\0' || !isLeadByte(*p)) {
+        return false;
+    }
+    word.append(p, 2);
+    p += 2;
+    return true;
+}
+
 // The program name: quotes group and are dropped, backslashes are literal.
-static std::string programName(const char*& p) {
+static std::string programName(const char*& p, const LeadBytes& isLeadByte) {
     std::string word;
     bool inQuotes = false;
     while (*p != '\0' && (inQuotes || !isWordBlank(*p))) {
+        if (doubleByte(p, word, isLeadByte)) {
+            continue;
+        }
         if (*p == '"') {
             inQuotes = !inQuotes;
         } else {
@@ -23,10 +38,13 @@ static std::string programName(const char*& p) {
 // quotes, two quotes in a row give one literal quote. Where java.exe differs
 // from the C runtime: outside quotes, a quote right after such a literal quote
 // is literal too and starts quoting.
-static std::string argument(const char*& p) {
+static std::string argument(const char*& p, const LeadBytes& isLeadByte) {
     std::string word;
     bool inQuotes = false;
     while (*p != '\0' && (inQuotes || !isWordBlank(*p))) {
+        if (doubleByte(p, word, isLeadByte)) {
+            continue;
+        }
         if (*p == '\\') {
             size_t backslashes = 0;
             while (*p == '\\') {
@@ -62,7 +80,7 @@ static std::string argument(const char*& p) {
     return word;
 }
 
-std::vector<std::string> splitCommandLine(const char* commandLine) {
+std::vector<std::string> splitCommandLine(const char* commandLine, const LeadBytes& isLeadByte) {
     std::vector<std::string> words;
     const char* p = commandLine;
     for (;;) {
@@ -72,6 +90,6 @@ std::vector<std::string> splitCommandLine(const char* commandLine) {
         if (*p == '\0') {
             return words;
         }
-        words.push_back(words.empty() ? programName(p) : argument(p));
+        words.push_back(words.empty() ? programName(p, isLeadByte) : argument(p, isLeadByte));
     }
 }

@@ -68,25 +68,29 @@ void logLine(const std::string& line) {
     std::fflush(stdout);
 }
 
-int wstringToAnsi(const std::wstring& wide, std::string& ansi) {
+// A UTF-8 code page lacks nothing and takes neither the best-fit flag nor the
+// default-character report.
+static bool isUtf8CodePage(unsigned codePage) {
+    return (codePage == CP_ACP ? GetACP() : codePage) == CP_UTF8;
+}
+
+int wstringToAnsi(const std::wstring& wide, std::string& ansi, unsigned codePage) {
     ansi.clear();
     if (wide.empty()) {
         return TRUE;
     }
-    // Where the ANSI code page is UTF-8 every valid text has its exact form, and
-    // the converter accepts neither the best-fit flag nor the default-character report.
-    bool ansiIsUtf8 = GetACP() == CP_UTF8;
+    bool ansiIsUtf8 = isUtf8CodePage(codePage);
     DWORD dwFlags = ansiIsUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefaultChar = FALSE;
     LPBOOL lpUsedDefaultChar = ansiIsUtf8 ? NULL : &usedDefaultChar;
     int cchWide = static_cast<int>(wide.size());
-    int size = WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, NULL, 0, NULL,
+    int size = WideCharToMultiByte(codePage, dwFlags, wide.data(), cchWide, NULL, 0, NULL,
                                    lpUsedDefaultChar);
     if (size <= 0 || usedDefaultChar) {
         return FALSE;
     }
     std::vector<char> buffer(size);
-    if (WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, buffer.data(), size, NULL,
+    if (WideCharToMultiByte(codePage, dwFlags, wide.data(), cchWide, buffer.data(), size, NULL,
                             lpUsedDefaultChar) != size || usedDefaultChar) {
         return FALSE;
     }
@@ -105,19 +109,19 @@ std::string wstringToUtf8(const std::wstring& wide) {
     return std::string(buffer.data(), size > 0 ? size : 0);
 }
 
-std::wstring ansiToWString(const std::string& ansi) {
+std::wstring ansiToWString(const std::string& ansi, unsigned codePage) {
     int cbAnsi = static_cast<int>(ansi.size());
-    int size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), cbAnsi, NULL, 0);
+    int size = MultiByteToWideChar(codePage, 0, ansi.data(), cbAnsi, NULL, 0);
     if (size <= 0) {
         return std::wstring();
     }
     std::vector<wchar_t> buffer(size);
-    size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), cbAnsi, buffer.data(), size);
+    size = MultiByteToWideChar(codePage, 0, ansi.data(), cbAnsi, buffer.data(), size);
     return std::wstring(buffer.data(), size > 0 ? size : 0);
 }
 
-std::string ansiToUtf8(const std::string& ansi) {
-    return wstringToUtf8(ansiToWString(ansi));
+std::string ansiToUtf8(const std::string& ansi, unsigned codePage) {
+    return wstringToUtf8(ansiToWString(ansi, codePage));
 }
 
 void narrow(const std::wstring& src, std::string& dest) {
@@ -165,12 +169,12 @@ void widen(const std::string& src, std::wstring& dest) {
     }
 }
 
-std::string utf8ToAnsi(const std::string& value) {
+std::string utf8ToAnsi(const std::string& value, unsigned codePage) {
     bool ascii = true;
     for (char c : value) {
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     }
-    if (ascii || GetACP() == CP_UTF8) {
+    if (ascii || isUtf8CodePage(codePage)) {
         return value;
     }
     // A file saved in an ANSI code page is not UTF-8: its bytes are already what Windows reads.
@@ -181,20 +185,20 @@ std::string utf8ToAnsi(const std::string& value) {
     }
     std::vector<wchar_t> wide(cchWide);
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, value.data(), cbValue, wide.data(), cchWide);
-    std::string ansi = wstringToAnsiReplacing(std::wstring(wide.data(), cchWide));
+    std::string ansi = wstringToAnsiReplacing(std::wstring(wide.data(), cchWide), codePage);
     return ansi.empty() ? value : ansi;
 }
 
-std::string wstringToAnsiReplacing(const std::wstring& wide) {
+std::string wstringToAnsiReplacing(const std::wstring& wide, unsigned codePage) {
     // No best fit: a look-alike could name another file; the default character
-    // names none. A UTF-8 code page takes no best-fit flag and lacks nothing.
-    DWORD dwFlags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    // names none.
+    DWORD dwFlags = isUtf8CodePage(codePage) ? 0 : WC_NO_BEST_FIT_CHARS;
     int cchWide = static_cast<int>(wide.size());
-    int size = WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, NULL, 0, NULL, NULL);
+    int size = WideCharToMultiByte(codePage, dwFlags, wide.data(), cchWide, NULL, 0, NULL, NULL);
     if (size <= 0) {
         return std::string();
     }
     std::vector<char> ansi(size);
-    size = WideCharToMultiByte(CP_ACP, dwFlags, wide.data(), cchWide, ansi.data(), size, NULL, NULL);
+    size = WideCharToMultiByte(codePage, dwFlags, wide.data(), cchWide, ansi.data(), size, NULL, NULL);
     return size > 0 ? std::string(ansi.data(), size) : std::string();
 }

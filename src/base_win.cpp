@@ -29,8 +29,8 @@ static int moduleFileName(std::wstring& path) {
     return ERR;
 }
 
-int ansiPath(const std::wstring& widePath, std::string& path) {
-    if (wstringToAnsi(widePath, path)) {
+int ansiPath(const std::wstring& widePath, std::string& path, unsigned codePage) {
+    if (wstringToAnsi(widePath, path, codePage)) {
         return OK;
     }
     DWORD size = GetShortPathNameW(widePath.c_str(), NULL, 0);
@@ -42,7 +42,37 @@ int ansiPath(const std::wstring& widePath, std::string& path) {
     if (length == 0 || length >= size) {
         return ERR;
     }
-    return wstringToAnsi(std::wstring(szShortPath.data(), length), path) ? OK : ERR;
+    return wstringToAnsi(std::wstring(szShortPath.data(), length), path, codePage) ? OK : ERR;
+}
+
+std::string parentDirOf(const std::string& appDir) {
+    return boost::filesystem::path(appDir).parent_path().string() + fileSep;
+}
+
+std::string updaterDirOf(const std::string& appDir) {
+    return appDir + "updater";
+}
+
+static std::string bootFileIn(const std::string& folder) {
+    return folder + "config" + fileSep + "boot.xml";
+}
+
+std::string mainBootFileOf(const std::string& appDir) {
+    return bootFileIn(appDir);
+}
+
+std::string updaterBootFileOf(const std::string& appDir) {
+    return bootFileIn(updaterDirOf(appDir) + fileSep);
+}
+
+// Where the last part of path begins: after its last separator, or 0.
+template <typename Text>
+static size_t afterLastSeparator(const Text& path) {
+    size_t start = path.size();
+    while (start > 0 && !isFileSeparator(path[start - 1])) {
+        --start;
+    }
+    return start;
 }
 
 int setAppPaths(const std::wstring& modulePath) {
@@ -51,11 +81,10 @@ int setAppPaths(const std::wstring& modulePath) {
     parentDir.clear();
     appDirUtf8.clear();
 
-    // Windows accepts both slashes; the split is done on the wide text, where a
-    // double-byte character cannot hide a separator byte.
-    const std::wstring separators = {static_cast<wchar_t>(fileSep[0]), L'/'};
-    size_t sep = modulePath.find_last_of(separators);
-    if (sep == std::wstring::npos) {
+    // The split is done on the wide text, where a double-byte character cannot
+    // hide a separator byte.
+    size_t sep = afterLastSeparator(modulePath);
+    if (sep-- == 0) {
         return ERR;
     }
     std::wstring wideDir = modulePath.substr(0, sep + 1);
@@ -65,17 +94,17 @@ int setAppPaths(const std::wstring& modulePath) {
     if (ansiPath(wideDir, dir) != OK) {
         return ERR;
     }
-    if (dir.empty() || separators.find(static_cast<wchar_t>(dir.back())) == std::wstring::npos) {
+    if (dir.empty() || !isFileSeparator(dir.back())) {
         dir += fileSep;
     }
     // Nothing is read through the file name, so a name without a narrow form stays empty.
     std::string path;
     if (!wstringToAnsi(modulePath.substr(sep + 1), exeFileName) &&
         ansiPath(modulePath, path) == OK) {
-        exeFileName = path.substr(path.find_last_of("/" + std::string(fileSep)) + 1);
+        exeFileName = path.substr(afterLastSeparator(path));
     }
     appDir = dir;
-    parentDir = boost::filesystem::path(appDir).parent_path().string() + fileSep;
+    parentDir = parentDirOf(appDir);
     return OK;
 }
 

@@ -15,6 +15,15 @@ extern std::string appDirUtf8;
 int setModuleFileName();
 // The same from a given wide path of the executable.
 int setAppPaths(const std::wstring& modulePath);
-// A narrow path that names the same file: the exact ANSI form, else the short
-// (8.3) form of an existing file or folder when that one converts exactly.
-int ansiPath(const std::wstring& widePath, std::string& path);
+// A narrow path that names the same file: the exact ANSI form (in codePage, 0:
+// the system's), else the short (8.3) form of an existing file or folder when
+// that one converts exactly.
+int ansiPath(const std::wstring& widePath, std::string& path, unsigned codePage = 0);
+
+// parentDir's rule: the parent path of appDir (which ends in a separator), plus fileSep.
+std::string parentDirOf(const std::string& appDir);
+// The updater's folder in an app folder, without a trailing separator.
+std::string updaterDirOf(const std::string& appDir);
+// The boot files a launcher in appDir reads: the main application's and the updater's.
+std::string mainBootFileOf(const std::string& appDir);
+std::string updaterBootFileOf(const std::string& appDir);

@@ -20,7 +20,11 @@ static bool isExistingFile(const std::string& path) {
 
 const char folderQuoteRefusal[] = "the launcher's folder holds a double quote, so no quoting names the java program";
 
-std::string replacePlaceholders(const std::string& javaValue, size_t& programEnd) {
+StartInputs launcherStartInputs(const std::vector<std::wstring>& launcherArgs) {
+    return StartInputs{appDir, parentDir, launcherArgs, 0};
+}
+
+std::string replacePlaceholders(const std::string& javaValue, size_t& programEnd, const StartInputs& start) {
     std::string javaPath;
     bool leadingFolder = false;
     programEnd = std::string::npos;
@@ -28,10 +32,10 @@ std::string replacePlaceholders(const std::string& javaValue, size_t& programEnd
         const std::string* folder = NULL;
         size_t tokenLength = 0;
         if (javaValue.compare(i, sizeof REP_APP_DIR - 1, REP_APP_DIR) == 0) {
-            folder = &appDir;
+            folder = &start.appDir;
             tokenLength = sizeof REP_APP_DIR - 1;
         } else if (javaValue.compare(i, sizeof REP_PARENT_DIR - 1, REP_PARENT_DIR) == 0) {
-            folder = &parentDir;
+            folder = &start.parentDir;
             tokenLength = sizeof REP_PARENT_DIR - 1;
         }
         if (folder != NULL) {
@@ -79,36 +83,42 @@ std::string quoteJavaPath(const std::string& javaPath, size_t programEnd) {
     return javaPath;
 }
 
-BootReading readBootFile(const std::string& configPath, const std::vector<std::wstring>& launcherArgs,
-                         const XmlInspector& inspect) {
-    BootReading reading{BootError{bootRead, "", 0}, {}, "", false, {}, ""};
+BootReading readBootFile(const std::string& configPath, const StartInputs& start, const XmlInspector& inspect) {
+    BootReading reading{BootError{bootRead, "", 0}, {}, {}, "", false, BootError{bootRead, "", 0}, {}, "", 0, {}};
     boost::property_tree::ptree pt;
     if (!readBootTree(configPath, pt, reading.error, inspect)) {
         return reading;
     }
+    // The first failure decides; the later keys are still looked up, so a
+    // checker knows which item each one would come from.
     for (const std::string& key : bootKeys) {
-        if (!findXmlValue(pt, key, reading.values[key], reading.error)) {
-            return reading;
+        BootError error;
+        int& item = reading.valueItems[key] = -1;
+        if (!findXmlValue(pt, key, reading.values[key], error, &item) && reading.error.failure == bootRead) {
+            reading.error = error;
         }
     }
     // Not one of the seven: a file without it, or with an item that lacks its
     // value, reads as it always has.
     std::string forward;
-    BootError ignored;
-    if (findXmlValue(pt, launcherArgsKey, forward, ignored) && !forward.empty()) {
+    int& forwardItem = reading.valueItems[launcherArgsKey] = -1;
+    if (findXmlValue(pt, launcherArgsKey, forward, reading.forwardingError, &forwardItem) && !forward.empty()) {
         reading.values[launcherArgsKey] = forward;
         reading.forwardsArguments = forward == launcherArgsAppend;
     }
+    if (reading.error.failure != bootRead) {
+        return reading;
+    }
     std::map<std::string, std::string> ansi;
     for (const std::string& key : bootKeys) {
-        ansi[key] = utf8ToAnsi(reading.values[key]);
+        ansi[key] = utf8ToAnsi(reading.values[key], start.codePage);
     }
 
     // Converted before the folders go in: they are in the ANSI code page already.
     size_t programEnd;
     std::string javaPath;
     try {
-        javaPath = replacePlaceholders(ansi[jop_java], programEnd);
+        javaPath = replacePlaceholders(ansi[jop_java], programEnd, start);
     } catch (const std::runtime_error& e) {
         reading.error = BootError{bootFolderQuote, e.what(), 0};
         return reading;
@@ -118,10 +128,12 @@ BootReading readBootFile(const std::string& configPath, const std::vector<std::w
     reading.commandLine =
         reading.program + " " + javaOption + " -cp " + ansi[jop_cp] + " " + ansi[jop_args] + " " + ansi[jop_main];
     if (reading.forwardsArguments) {
-        for (const std::wstring& argument : launcherArgs) {
-            reading.arguments.push_back(forwardedArgument(argument));
-            reading.commandLine += " " + quoteForJava(reading.arguments.back().ansi);
+        for (const std::wstring& argument : start.launcherArgs) {
+            reading.arguments.push_back(forwardedArgument(argument, start.codePage));
+            reading.commandLine += " " + quoteForJava(reading.arguments.back().ansi, start.codePage);
         }
+        reading.childVariables = launcherVariables(start.launcherArgs);
     }
+    reading.commandLineLength = commandLineUnits(reading.commandLine, start.codePage);
     return reading;
 }

@@ -18,3 +18,9 @@ static const char consoleDevice[] = "/dev/tty";
 
 static const char REP_APP_DIR[] = "${APP_DIR}";
 static const char REP_PARENT_DIR[] = "${PARENT_DIR}";
+
+// A separator between folders of a path: fileSep, or the forward slash every
+// platform's file functions also accept.
+inline bool isFileSeparator(wchar_t c) {
+    return c == static_cast<wchar_t>(fileSep[0]) || c == L'/';
+}

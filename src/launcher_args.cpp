@@ -98,29 +98,33 @@ std::vector<std::wstring> launcherArguments(int argc, char* argv[]) {
 #endif
 }
 
-ForwardedArgument forwardedArgument(const std::wstring& argument) {
+ForwardedArgument forwardedArgument(const std::wstring& argument, unsigned codePage) {
     ForwardedArgument forwarded{"", argumentExact};
-    if (wstringToAnsi(argument, forwarded.ansi)) {
+    if (wstringToAnsi(argument, forwarded.ansi, codePage)) {
         return forwarded;
     }
-    if (!argument.empty() && ansiPath(argument, forwarded.ansi) == OK) {
+    if (!argument.empty() && ansiPath(argument, forwarded.ansi, codePage) == OK) {
         forwarded.form = argumentShortName;
         return forwarded;
     }
     forwarded.form = argumentLossy;
-    forwarded.ansi = wstringToAnsiReplacing(argument);
+    forwarded.ansi = wstringToAnsiReplacing(argument, codePage);
     return forwarded;
+}
+
+bool isLeadByte(unsigned codePage, char c) {
+    return IsDBCSLeadByteEx(codePage == 0 ? CP_ACP : codePage, static_cast<BYTE>(c)) != FALSE;
 }
 
 // Backslashes count only before a quote, where they are doubled; the quote
 // itself is escaped. A trail byte of a double-byte character is no backslash:
 // java reads the line character by character.
-std::string quoteForJava(const std::string& argument) {
+std::string quoteForJava(const std::string& argument, unsigned codePage) {
     std::string quoted = "\"";
     size_t backslashes = 0;
     for (size_t i = 0; i < argument.size(); ++i) {
         char c = argument[i];
-        if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(c)) && i + 1 < argument.size()) {
+        if (isLeadByte(codePage, c) && i + 1 < argument.size()) {
             quoted.append(argument, i++, 2);
             backslashes = 0;
             continue;
@@ -135,9 +139,29 @@ std::string quoteForJava(const std::string& argument) {
     return quoted + "\"";
 }
 
-size_t commandLineCharacters(const std::string& commandLine) {
-    int count = MultiByteToWideChar(CP_ACP, 0, commandLine.data(), static_cast<int>(commandLine.size()), NULL, 0);
-    return static_cast<size_t>(count > 0 ? count : 0);
+size_t commandLineUnits(const std::string& commandLine, unsigned codePage) {
+    std::wstring wide = ansiToWString(commandLine, codePage);
+    size_t units = wide.size();
+#if WCHAR_MAX > 0xFFFF
+    // Wide characters of 32 bits (the stand-in's): one beyond the BMP is two units on Windows.
+    for (wchar_t c : wide) {
+        units += c > 0xFFFF ? 1 : 0;
+    }
+#endif
+    return units;
+}
+
+std::vector<std::pair<std::wstring, std::wstring> > launcherVariables(const std::vector<std::wstring>& arguments) {
+    // Filled in place: GCC 12's link-time optimisation for i686 fails on a
+    // second caller of this vector's push_back (binds_to_current_def_p).
+    std::vector<std::pair<std::wstring, std::wstring> > variables(arguments.size() + 1);
+    variables[0].first = argumentCountName;
+    variables[0].second = std::to_wstring(arguments.size());
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        variables[i + 1].first = argumentNamePrefix + std::to_wstring(i + 1);
+        variables[i + 1].second = arguments[i];
+    }
+    return variables;
 }
 
 // LAUNCHER_ARGC and LAUNCHER_ARG followed by digits; Windows compares names
@@ -163,7 +187,7 @@ static bool isArgumentVariable(const wchar_t* name, size_t length) {
     return true;
 }
 
-static std::vector<std::pair<std::wstring, std::wstring> > argumentVariables() {
+static std::vector<std::pair<std::wstring, std::wstring> > currentArgumentVariables() {
     std::vector<std::pair<std::wstring, std::wstring> > variables;
     LPWSTR block = GetEnvironmentStringsW();
     if (block == NULL) {
@@ -185,14 +209,14 @@ static std::vector<std::pair<std::wstring, std::wstring> > givenVariables;
 static bool environmentChanged = false;
 
 void rememberGivenEnvironment() {
-    givenVariables = argumentVariables();
+    givenVariables = currentArgumentVariables();
 }
 
 void prepareChildEnvironment(bool forward, const std::vector<std::wstring>& arguments) {
     if (!forward && !environmentChanged) {
         return;
     }
-    for (const std::pair<std::wstring, std::wstring>& variable : argumentVariables()) {
+    for (const std::pair<std::wstring, std::wstring>& variable : currentArgumentVariables()) {
         SetEnvironmentVariableW(variable.first.c_str(), NULL);
     }
     if (!forward) {
@@ -202,9 +226,8 @@ void prepareChildEnvironment(bool forward, const std::vector<std::wstring>& argu
         environmentChanged = false;
         return;
     }
-    SetEnvironmentVariableW(argumentCountName.c_str(), std::to_wstring(arguments.size()).c_str());
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        SetEnvironmentVariableW((argumentNamePrefix + std::to_wstring(i + 1)).c_str(), arguments[i].c_str());
+    for (const std::pair<std::wstring, std::wstring>& variable : launcherVariables(arguments)) {
+        SetEnvironmentVariableW(variable.first.c_str(), variable.second.c_str());
     }
     environmentChanged = true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The launcher's own arguments, forwarded to java when a boot file asks for it
@@ -11,7 +12,7 @@
 const std::string launcherArgsKey = "launcherArgs";
 const std::string launcherArgsAppend = "append";
 const std::string launcherArgsIgnore = "ignore";
-// Windows refuses a command line of this many characters or more.
+// Windows refuses a command line of this many UTF-16 units or more.
 const size_t commandLineLimit = 32767;
 
 // The launcher's arguments after its program name: on Windows from the wide
@@ -36,14 +37,25 @@ struct ForwardedArgument {
     ArgumentForm form;
 };
 
-ForwardedArgument forwardedArgument(const std::wstring& argument);
+// The form argument takes in codePage (0: the system's ANSI code page).
+ForwardedArgument forwardedArgument(const std::wstring& argument, unsigned codePage = 0);
 
-// argument in quotes, so that java's splitter gives it back as one word,
-// blanks, quotes, backslashes, "*" and "?" included, and expands no wildcard.
-std::string quoteForJava(const std::string& argument);
+// argument, ANSI text in codePage, in quotes, so that java's splitter gives it
+// back as one word, blanks, quotes, backslashes, "*" and "?" included, and
+// expands no wildcard.
+std::string quoteForJava(const std::string& argument, unsigned codePage = 0);
 
-// The length of an ANSI command line in the characters Windows counts.
-size_t commandLineCharacters(const std::string& commandLine);
+// Whether c starts a double-byte character in codePage: its next byte is no
+// backslash or quote, whatever its value.
+bool isLeadByte(unsigned codePage, char c);
+
+// The length of a command line, ANSI text in codePage, in the UTF-16 units
+// Windows counts against commandLineLimit.
+size_t commandLineUnits(const std::string& commandLine, unsigned codePage = 0);
+
+// LAUNCHER_ARGC and LAUNCHER_ARG1..n holding arguments exactly: what a child
+// that gets forwarded arguments finds in its environment.
+std::vector<std::pair<std::wstring, std::wstring> > launcherVariables(const std::vector<std::wstring>& arguments);
 
 // Notes which LAUNCHER_ARGC and LAUNCHER_ARGn variables the launcher was
 // given, before any start changes them.

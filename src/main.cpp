@@ -34,8 +34,12 @@ static std::vector<char> writableCopy(const std::string& text) {
     return copy;
 }
 
+// The length of the command line javaCommandLine holds, in UTF-16 units.
+static size_t javaCommandLineLength = 0;
+
 void readBootXml(const std::string& configPath) {
-    BootReading reading = readBootFile(configPath, launcherArgs);
+    logLine(configPath);
+    BootReading reading = readBootFile(configPath, launcherStartInputs(launcherArgs));
     if (reading.error.failure != bootRead) {
         throwBootError(reading.error, configPath);
     }
@@ -45,11 +49,12 @@ void readBootXml(const std::string& configPath) {
             logLine("launcherArgs:arg" + std::to_string(i + 1) + "=" + argument.ansi +
                     (argument.form == argumentShortName
                          ? " (its short name: the ANSI code page lacks characters of it)"
-                         : " (\"?\" for characters the ANSI code page lacks; LAUNCHER_ARG" + std::to_string(i + 1) +
-                               " holds it exactly)"));
+                         : " (\"?\" for characters the ANSI code page lacks; " +
+                               wstringToUtf8(reading.childVariables[i + 1].first) + " holds it exactly)"));
         }
     }
     javaCommandLine = reading.commandLine;
+    javaCommandLineLength = reading.commandLineLength;
     javaTakesLauncherArgs = reading.forwardsArguments;
 }
 
@@ -62,7 +67,7 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
     }
     // Refused here rather than by CreateProcessA, so the user learns why; a
     // boot file too long by itself fails as it always has.
-    size_t characters = javaTakesLauncherArgs && !launcherArgs.empty() ? commandLineCharacters(javaCommandLine) : 0;
+    size_t characters = javaTakesLauncherArgs && !launcherArgs.empty() ? javaCommandLineLength : 0;
     if (characters >= commandLineLimit) {
         MessageBox2("起動時に渡された引数 (" + std::to_string(launcherArgs.size()) +
                     " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
@@ -86,14 +91,14 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
 
 int launchMainApp() {
     std::string appDir2 = appDir;
-    std::string configPath = appDir + "config" + fileSep + "boot.xml";
+    std::string configPath = mainBootFileOf(appDir);
     logLine("configPath=" + configPath);
     return launchJava(appDir2, configPath, 1);
 }
 
 int launchUpdater() {
-    std::string appDir2 = appDir + "updater";
-    std::string configPath = appDir2 + fileSep + "config" + fileSep + "boot.xml";
+    std::string appDir2 = updaterDirOf(appDir);
+    std::string configPath = updaterBootFileOf(appDir);
     logLine("configPath2=" + configPath);
     return launchJava(appDir2, configPath, 1);
 }
@@ -109,7 +114,7 @@ int moduleUpdate(const std::string& updaterPath) {
 // When no narrow path names the launcher's folder, no boot file is read at
 // all: the user sees the real folder in the configuration-error box.
 static void reportUnreachableAppDir() {
-    std::string configPath = appDirUtf8 + "config" + fileSep + "boot.xml";
+    std::string configPath = mainBootFileOf(appDirUtf8);
     logLine("configPath=" + configPath);
     MessageBox2(std::string("設定ファイル ") + configPath + " の解析に失敗しました。");
 }

@@ -99,7 +99,6 @@ std::string readBootText(const std::string& fileName) {
 }
 
 bool readBootTree(const std::string& filePath, ptree& pt, BootError& error, const XmlInspector& inspect) {
-    logLine(filePath);
     std::string fileName = boost::filesystem::path(filePath).string();
     std::string text;
     if (!loadBootText(fileName, text, error)) {
@@ -133,6 +132,7 @@ bool readBootTree(const std::string& filePath, ptree& pt, BootError& error, cons
 }
 
 ptree readConfigXml(const std::string& filePath) {
+    logLine(filePath);
     ptree pt;
     BootError error;
     if (!readBootTree(filePath, pt, error)) {
@@ -141,8 +141,10 @@ ptree readConfigXml(const std::string& filePath) {
     return pt;
 }
 
-bool findXmlValue(const ptree& pt, const std::string& key1, std::string& value, BootError& error) {
+bool findXmlValue(const ptree& pt, const std::string& key1, std::string& value, BootError& error, int* item) {
     value.clear();
+    int found = -1;
+    int index = -1;
     ptree::const_assoc_iterator boot = pt.find("boot");
     if (boot == pt.not_found()) {
         return fail(error, bootNoBoot, "No such node (boot)");
@@ -151,21 +153,32 @@ bool findXmlValue(const ptree& pt, const std::string& key1, std::string& value, 
         if (child.first != "item") {
             continue;
         }
+        ++index;
         const std::string* key2 = attribute(child.second, keyAttribute);
         if (key2 == NULL) {
-            return missingAttribute(error, bootItemWithoutKey, keyAttribute);
+            missingAttribute(error, bootItemWithoutKey, keyAttribute);
+            error.item = index;
+            return false;
         }
         if (key1 == *key2) {
-            const std::string* found = attribute(child.second, valueAttribute);
-            if (found == NULL) {
-                return missingAttribute(error, bootItemWithoutValue, valueAttribute);
+            const std::string* given = attribute(child.second, valueAttribute);
+            if (given == NULL) {
+                missingAttribute(error, bootItemWithoutValue, valueAttribute);
+                error.item = index;
+                return false;
             }
             // A NUL (from &#0; and the like) would silently end the command line there.
-            if (found->find('\0') != std::string::npos) {
-                return fail(error, bootValueHoldsNul, "value of item \"" + key1 + "\" holds a NUL character");
+            if (given->find('\0') != std::string::npos) {
+                fail(error, bootValueHoldsNul, "value of item \"" + key1 + "\" holds a NUL character");
+                error.item = index;
+                return false;
             }
-            value = *found;
+            value = *given;
+            found = index;
         }
+    }
+    if (item != NULL) {
+        *item = found;
     }
     return true;
 }

@@ -34,6 +34,7 @@ struct BootError {
     BootFailure failure;
     std::string message;
     long line;
+    int item = -1;  // the <item> under <boot> it names, counted from 0 in document order
 };
 
 // What the parse leaves for a caller that wants more than the tree: the
@@ -52,20 +53,23 @@ typedef std::function<void(const ParsedXml&)> XmlInspector;
 // regular file or is larger than maxBootFileSize.
 std::string readBootText(const std::string& fileName);
 
-// Writes filePath as a diagnostic line, then reads the file into pt, as
-// Boost.PropertyTree's read_xml does with flags 0. inspect, when given, sees
-// the parsed document. False, with error set, for a file refused or unparsed.
+// Reads the file into pt, as Boost.PropertyTree's read_xml does with flags 0.
+// inspect, when given, sees the parsed document. False, with error set, for a
+// file refused or unparsed. Writes nothing: a caller that logs does so itself.
 bool readBootTree(const std::string& filePath, boost::property_tree::ptree& pt, BootError& error,
                   const XmlInspector& inspect = XmlInspector());
 
-// readBootTree that throws the reader's error type.
+// Writes filePath as a diagnostic line, then readBootTree that throws the
+// reader's error type.
 boost::property_tree::ptree readConfigXml(const std::string& filePath);
 
 // The value of the last <item> under <boot> whose key attribute is key1, or
 // "". False, with error set, when there is no <boot>, an item has no key, or a
-// matching item has no value or a value holding a NUL character.
+// matching item has no value or a value holding a NUL character. item, when
+// given, gets the place of the item whose value it is (-1: none), counted as
+// BootError::item counts.
 bool findXmlValue(const boost::property_tree::ptree& pt, const std::string& key1, std::string& value,
-                  BootError& error);
+                  BootError& error, int* item = NULL);
 
 // findXmlValue that throws what the property tree's lookups throw.
 std::string getXmlValue(const boost::property_tree::ptree& pt, const std::string& key1);

@@ -146,3 +146,36 @@ CASES = [
     ("empty_class_path", boot_text(replace={"-cp": ""}), {}, [(7, "BC214",
       "the -cp value is empty, so java takes the next word \"-Ddemo.mode=test\" as the class path; write the class path, such as \"lib/app.jar\"")]),
 ]
+
+
+# In a case's files: a copy of the stand-in java, which keeps its records beside itself.
+JAVA_COPY = "a copy of the stand-in java"
+
+# The command line bootcheck prints is the launcher's javaCommandLine= line, and
+# its argument list and LAUNCHER_* variables are what java really receives:
+# (name, the text of both boot files, {relative path: content}, the launcher's
+#  own arguments, given to bootcheck after --launcher-args).
+SAME_AS_LAUNCHER = [
+    ("plain", boot_text(), {}, ()),
+    ("bare_heap_options_and_empty_args", boot_text(replace={"-Xmn": False, "args": ""}), {}, ()),
+    ("quotes_and_backslashes", boot_text(
+        replace={"args": '-Da=&quot;x y&quot; -Db=c:\\\\dir\\ &quot;q\\&quot;&quot;'}), {}, ()),
+    ("quoted_java_with_blank", boot_text(replace={"java": "&quot;${APP_DIR}my jre%(sep)s%(java)s&quot;"}),
+     {"my jre/%(java)s": JAVA_COPY}, ()),
+    ("parent_dir_placeholder", boot_text(replace={"java": "${PARENT_DIR}%(java)s"}), {}, ()),
+    ("forwarded_arguments", boot_text(items=GOOD_ITEMS + [("launcherArgs", "append")]), {},
+     ("two words", 'say "hi"', "trail\\", "", "*")),
+]
+
+# bootcheck's exit status for what it is given: (arguments, with {app} for the
+# app folder without its trailing separator; status; the first line it writes
+# on standard error, or None for none).
+EXIT_STATUSES = [
+    (["{app}"], 0, None),
+    (["--help"], 0, None),
+    (["{app}%(sep)sno_such_folder"], 2, 'bootcheck: APP_DIR "{app}%(sep)sno_such_folder" is not a folder'),
+    (["{app}%(sep)slib%(sep)sapp.jar"], 2, 'bootcheck: APP_DIR "{app}%(sep)slib%(sep)sapp.jar" is not a folder'),
+    (["--verbose", "{app}"], 2, "bootcheck: unknown option --verbose"),
+    (["--codepage", "65001", "{app}"], 2, "bootcheck: --codepage takes 932 or 1252"),
+    (["{app}", "{app}"], 2, "bootcheck: give one APP_DIR"),
+]

@@ -19,8 +19,9 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from bootcheck_cases import CASE_ARGS, CASES, GOOD_ITEMS, boot_text  # noqa: E402
-from app_dir import AppDir  # noqa: E402
+from bootcheck_cases import (CASE_ARGS, CASES, EXIT_STATUSES, GOOD_ITEMS, JAVA_COPY, SAME_AS_LAUNCHER,  # noqa: E402
+                             boot_text)
+from app_dir import AppDir, NativeRunner, read_calls  # noqa: E402
 
 BOOTCHECK = LAUNCHER = JAVA_STUB = None
 PLATFORM = {"java": "java_stub", "sep": "/", "cpsep": ":", "exe": "", "javasample": "java"}
@@ -76,7 +77,11 @@ class BootcheckCase(unittest.TestCase):
             if content is None:
                 os.makedirs(self.app.path(relative % PLATFORM))
                 continue
-            self.app.write(relative % PLATFORM, content)
+            if content == JAVA_COPY:
+                os.makedirs(os.path.dirname(self.app.path(relative % PLATFORM)), exist_ok=True)
+                shutil.copy2(JAVA_STUB, self.app.path(relative % PLATFORM))
+            else:
+                self.app.write(relative % PLATFORM, content)
             os.chmod(self.app.path(relative % PLATFORM), 0o755)
         return self.app
 
@@ -127,26 +132,24 @@ class OneFindingPerBootFile(BootcheckCase):
         result = subprocess.run([BOOTCHECK, "--json", app.root], stdout=subprocess.PIPE, timeout=60)
         document = json.loads(result.stdout.decode("utf-8"))
         main = document["bootFiles"][0]
-        self.assertEqual(main["arguments"][6], "-Dname=caf\u00e9\\x")
+        # A byte that is no UTF-8 has no text: U+FFFD, not a Latin-1 guess.
+        self.assertEqual(main["arguments"][6], "-Dname=caf\ufffd\\x")
         self.assertEqual([(f["line"], f["code"]) for f in main["findings"]], [(8, "BC211")])
 
 
 class ExitStatus(BootcheckCase):
-    def test_usage_errors_and_missing_folder_give_2(self):
+    def test_statuses_and_usage_errors(self):
         app = self.make_app(boot_text())
-        rows = [
-            ([app.path("no_such_folder")], 'bootcheck: APP_DIR "%s" is not a folder' % app.path("no_such_folder")),
-            ([app.path("lib", "app.jar")], 'bootcheck: APP_DIR "%s" is not a folder' % app.path("lib", "app.jar")),
-            (["--verbose", app.root], "bootcheck: unknown option --verbose"),
-            (["--codepage", "65001", app.root], "bootcheck: --codepage takes 932 or 1252"),
-            ([app.root, app.root], "bootcheck: give one APP_DIR"),
-        ]
-        for args, message in rows:
+        for args, status, message in EXIT_STATUSES:
+            args = [arg.replace("{app}", app.root) % PLATFORM for arg in args]
             with self.subTest(args=args):
                 code, out, err = run_bootcheck(*args)
-                self.assertEqual(code, 2)
+                self.assertEqual(code, status)
+                if message is None:
+                    self.assertEqual(err, "")
+                    continue
                 self.assertEqual(out, "")
-                self.assertEqual(err.splitlines()[0], message)
+                self.assertEqual(err.splitlines()[0], message.replace("{app}", app.root) % PLATFORM)
                 self.assertEqual(err.splitlines()[1], "usage: bootcheck [--json] [--codepage 932|1252] [APP_DIR]")
 
     def test_default_folder_is_the_current_one(self):
@@ -168,6 +171,28 @@ class ExitStatus(BootcheckCase):
         self.assertEqual(help_codes, sorted(help_codes))
         self.assertEqual(help_codes, readme_codes)
         self.assertEqual(help_codes, tested_codes)
+
+    def test_help_examples_are_the_real_texts(self):
+        """Each example, up to its "; ...", begins a message the code really
+        has, with quoted text, tags, numbers and the value's key left open."""
+        def shape(text):
+            text = re.sub(r'"[^"]*"', '""', text)
+            text = re.sub(r"</?[^<>]*>", "<>", text)
+            text = re.sub(r"the \S+ value", "the KEY value", text)
+            return re.sub(r"\d+", "0", text)
+        _, out, _ = run_bootcheck("--help")
+        examples = re.findall(r"^           e\.g\. \S+?(?::\d+)?: (?:error|warning): (.*); \.\.\. \[(BC\d{3})\]$", out, re.M)
+        self.assertEqual(len(examples), len(re.findall(r"^  BC\d{3} ", out, re.M)))
+        real = {}
+        for _, _, _, expected in CASES:
+            for _, code_, message in expected:
+                real.setdefault(code_, []).append(message.replace("{app}", "/app/"))
+        for folder, _, code_, message in JavaPathErrors.ROWS:
+            real.setdefault(code_, []).append(message.replace("{app}", "/home/me/%s/" % folder))
+        for example, code_ in examples:
+            with self.subTest(code=code_):
+                self.assertTrue(any(shape(message).startswith(shape(example)) for message in real[code_]),
+                                (example, real[code_]))
 
 
 class JavaPathErrors(BootcheckCase):
@@ -204,37 +229,25 @@ class JavaPathErrors(BootcheckCase):
 class SameAsTheLauncher(BootcheckCase):
     """The command line bootcheck prints is the launcher's javaCommandLine= line,
     and its argument list is what java really receives."""
-    ROWS = [
-        ("plain", boot_text(), {}),
-        ("bare_heap_options_and_empty_args", boot_text(replace={"-Xmn": False, "args": ""}), {}),
-        ("quotes_and_backslashes", boot_text(
-            replace={"args": '-Da=&quot;x y&quot; -Db=c:\\\\dir\\ &quot;q\\&quot;&quot;'}), {}),
-        ("quoted_java_with_blank", boot_text(replace={"java": "&quot;${APP_DIR}my jre/%(java)s&quot;"}), {}),
-        ("parent_dir_placeholder", boot_text(replace={"java": "${PARENT_DIR}%(java)s"}), {}),
-        ("forwarded_arguments", boot_text(items=GOOD_ITEMS + [("launcherArgs", "append")]), {},
-         ("two words", 'say "hi"', "trail\\", "", "*")),
-    ]
-
     def launcher_lines(self, app, arguments=()):
         app.queue_exit_codes(21, 0, 0)
+        if os.path.isdir(app.path("my jre")):
+            app.write("my jre/exit_codes", "21\n0\n0\n")
         return [line[len("javaCommandLine="):] for line in app.run(*arguments, cwd=app.root)
                 if line.startswith("javaCommandLine=")]
 
     def test_command_lines_and_arguments_match_the_launcher(self):
-        for name, boot, files, *given in self.ROWS:
-            arguments = given[0] if given else ()
+        for name, boot, files, arguments in SAME_AS_LAUNCHER:
             options = ("--launcher-args",) + arguments if arguments else ()
             with self.subTest(case=name):
                 app = self.make_app(boot, files)
                 app.write("updater/config/boot.xml", boot % PLATFORM)
-                # The stand-in keeps its records next to itself: "my jre" is the app folder again.
-                os.symlink(app.root, app.path("my jre"))
                 code, out, _ = run_bootcheck("--json", app.root, *options, cwd=app.root)
                 document = json.loads(out)
                 launched = self.launcher_lines(app, arguments)
                 self.assertEqual(len(launched), 3, launched)
                 self.assertEqual([f["commandLine"] for f in document["bootFiles"]], launched[:2])
-                calls = app.calls()
+                calls = app.calls() + read_calls(app.path("my jre"))
                 self.assertEqual([f["arguments"] for f in document["bootFiles"]],
                                  [calls[0].argv, calls[1].argv])
                 self.assertEqual([sorted(f.get("environment", [])) for f in document["bootFiles"]],
@@ -265,6 +278,90 @@ class SameAsTheLauncher(BootcheckCase):
         self.assertGreaterEqual(len(launched), 1)
         self.assertEqual([f["commandLine"] for f in json.loads(out)["bootFiles"]][:len(launched)],
                          launched[:2])
+
+
+def utf16_units(text):
+    return len(text.encode("utf-16-le", "surrogatepass")) // 2
+
+
+TOO_LONG = "Error: 起動時に渡された引数 (1 個) が長すぎて、Windows のコマンドラインに収まりません (%d 文字、上限 32766 文字)。"
+
+
+class LimitAndCodePages(BootcheckCase):
+    """bootcheck and the launcher agree on the command line's length, counted
+    in UTF-16 units as Windows counts it, and --codepage reads the launcher's
+    own arguments as a launcher on that Windows would."""
+    FORWARDING = GOOD_ITEMS + [("launcherArgs", "append")]
+    # (name, filler, units the whole line is made to have, or None: the filler
+    #  repeated this many times)
+    LENGTH_ROWS = [
+        ("12,000 Japanese characters, 36,000 bytes: far below the limit", "日", None, 12000),
+        ("Japanese, one unit below the limit", "日", 32766, 0),
+        ("Japanese, at the limit", "日", 32767, 0),
+        ("emoji, two units each, one unit below the limit", "\U0001F600", 32766, 0),
+        ("emoji, at the limit", "\U0001F600", 32767, 0),
+    ]
+
+    def run_launcher(self, *args):
+        _, _, out, err = NativeRunner(None, None).run(self.app.launcher, args, cwd=self.app.base)
+        return out, err
+
+    def test_length_limit_agrees_with_the_launcher(self):
+        for name, filler, units, count in self.LENGTH_ROWS:
+            with self.subTest(case=name):
+                app = self.make_app(boot_text(items=self.FORWARDING, replace=None))
+                def boot_with(args):
+                    items = [(k, args if k == "args" else v) for k, v in self.FORWARDING]
+                    app.write("config/boot.xml", boot_text(items=items) % PLATFORM)
+                    _, out, _ = run_bootcheck("--json", app.root, "--launcher-args", "sample")
+                    return json.loads(out)["bootFiles"][0]
+                args = "-Dx=" + filler * count
+                if units is not None:
+                    missing = units - utf16_units(boot_with(args)["commandLine"])
+                    args += filler * (missing // utf16_units(filler)) + "x" * (missing % utf16_units(filler))
+                report = boot_with(args)
+                length = utf16_units(report["commandLine"])
+                if units is not None:
+                    self.assertEqual(length, units)
+                too_long = [f["message"] for f in report["findings"] if f["code"] == "BC113"]
+                out, err = self.run_launcher("sample")
+                if length >= 32767:
+                    self.assertEqual(too_long, ["the command line is %d characters long; Windows refuses 32,767 "
+                                                "or more, so the launcher cannot start java there; shorten the "
+                                                "class path (a folder/* wildcard) or the args" % length])
+                    self.assertEqual(err, [TOO_LONG % length])
+                    self.assertEqual(app.calls(), [])
+                else:
+                    self.assertEqual(too_long, [])
+                    self.assertEqual(err, [])
+                    self.assertEqual([call.argv for call in app.calls()], [report["arguments"]])
+
+    # (name, options, launcher arguments, the arguments' last words java gets, their forms)
+    CODE_PAGE_ROWS = [
+        ("932 keeps Japanese whose trail byte is a backslash's", ["--codepage", "932"], ["表", "ソ"],
+         ["表", "ソ"], ["exact", "exact"]),
+        ("1252 gives ? for Japanese", ["--codepage", "1252"], ["日本語", "a b"], ["???", "a b"],
+         ["lossy", "exact"]),
+        ("932 gives ? for what it lacks", ["--codepage", "932"], ["Łódź"], ["??d?"], ["lossy"]),
+        ("1252 holds €", ["--codepage", "1252"], ["€ 5"], ["€ 5"], ["exact"]),
+        ("no code page: this system's", [], ["日本語 \U0001F600"], ["日本語 \U0001F600"], ["exact"]),
+    ]
+
+    def test_forwarded_arguments_in_the_code_page_asked(self):
+        for name, options, arguments, last, forms in self.CODE_PAGE_ROWS:
+            with self.subTest(case=name):
+                app = self.make_app(boot_text(items=self.FORWARDING))
+                code, out, _ = run_bootcheck("--json", *options, app.root, "--launcher-args", *arguments)
+                report = json.loads(out)["bootFiles"][0]
+                self.assertEqual(report["arguments"][-len(last):], last)
+                self.assertEqual(report["argumentForms"], forms)
+                # The variables hold the arguments exactly, whatever the code page.
+                self.assertEqual(report["environment"], ["LAUNCHER_ARGC=%d" % len(arguments)] + [
+                    "LAUNCHER_ARG%d=%s" % (i + 1, a) for i, a in enumerate(arguments)])
+                _, text, _ = run_bootcheck(*options, app.root, "--launcher-args", *arguments)
+                for i, form in enumerate(forms):
+                    note = "Argument %d reaches java with \"?\" for characters the ANSI code page lacks\n" % (i + 1)
+                    self.assertEqual(note in text, form == "lossy", text)
 
 
 def main():

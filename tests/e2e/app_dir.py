@@ -195,41 +195,6 @@ def mask_pid(case, lines, pid=None):
     return masked
 
 
-def lay_out(row, base, places, launcher, launcher_name, java_stub):
-    """The row's app folder below base, and its other files."""
-    app = os.path.join(base, *row.folder.split("/")) if row.folder else base
-    os.makedirs(app, exist_ok=True)
-    shutil.copy2(launcher, os.path.join(app, launcher_name))
-    if row.stub:
-        shutil.copy2(java_stub, os.path.join(app, "java.exe"))
-    for content, relative in ((row.main, "config/boot.xml"), (row.updater, "updater/config/boot.xml")):
-        path = os.path.join(app, *relative.split("/"))
-        if content is None:
-            continue
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if callable(content):
-            content(path)
-        else:
-            write(path, expand(content, places) if isinstance(content, str) else content)
-    write(os.path.join(app, "exit_codes"), "".join("%d\n" % code for code in row.exit_codes))
-    if row.debug is DIR:
-        os.mkdir(os.path.join(app, "debug"))
-    elif callable(row.debug):
-        row.debug(os.path.join(app, "debug"))
-    elif row.debug is not None:
-        write(os.path.join(app, "debug"), row.debug)
-    for relative, content in row.files.items():
-        path = os.path.join(base, *expand(relative, places).split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if content is STUB:
-            shutil.copy2(java_stub, path)
-        elif content is DIR:
-            os.makedirs(path)
-        else:
-            write(path, content)
-    return app
-
-
 def write(path, content):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as out:
@@ -253,7 +218,7 @@ class NativeRunner:
         base = tempfile.mkdtemp(prefix="launcher-e2e-")
         case.addCleanup(shutil.rmtree, base, ignore_errors=True)
         places = self.places(base, row.folder)
-        app = lay_out(row, base, places, self.launcher, "launcher", self.java_stub)
+        app = AppDir.for_row(row, base, places, self.launcher, "launcher", self.java_stub).root
         code, pid, lines, errors = self.run(places["{exe}"], expand(row.args, places), row.env, base,
                                             row.closed_stdout)
         case.assertEqual(code, 0, "launcher exit code")
@@ -333,7 +298,7 @@ class WineRunner:
         shutil.rmtree(base, ignore_errors=True)
         os.makedirs(base)
         places = self.places(row.folder)
-        app = lay_out(row, base, places, self.launcher, "launcher.exe", self.java_stub)
+        app = AppDir.for_row(row, base, places, self.launcher, "launcher.exe", self.java_stub).root
         wine_env.mapDrive(self.prefix, "d", base)
         env, encoding = self.code_page(row.codepage)
         code, lines, boxes = wine_env.runWindows(self.wine, self.prefix, [places["{exe}"], *expand(row.args, places)],
@@ -433,17 +398,60 @@ def main(what):
 
 
 class AppDir:
-    """A native app folder for suites that run the launcher themselves
-    (bootcheck, soak): the launcher and the stand-in java as java_name."""
+    """An app folder: the one way the suites lay one out. It holds the
+    launcher (launcher_name) and, unless stub is False, the stand-in java
+    (java_name); lay_out() adds a row's boot files and other files, and the
+    suites that run the launcher themselves (bootcheck, soak) write theirs.
+    base: the folder that holds it (default: a new temporary one); name: its
+    path below base, "/" between levels, "" for base itself."""
 
-    def __init__(self, launcher, java_stub, name="app", java_name="java_stub"):
-        self.base = tempfile.mkdtemp(prefix="launcher-e2e-")
-        self.root = os.path.join(self.base, name)
-        os.makedirs(self.root)
-        self.launcher = os.path.join(self.root, "launcher")
+    def __init__(self, launcher, java_stub, name="app", java_name="java_stub", base=None,
+                 launcher_name="launcher", stub=True):
+        self.base = base or tempfile.mkdtemp(prefix="launcher-e2e-")
+        self.root = os.path.join(self.base, *name.split("/")) if name else self.base
+        os.makedirs(self.root, exist_ok=True)
+        self.launcher = os.path.join(self.root, launcher_name)
+        self.java_stub = java_stub
         self.java_name = java_name
         shutil.copy2(launcher, self.launcher)
-        shutil.copy2(java_stub, os.path.join(self.root, java_name))
+        if stub:
+            shutil.copy2(java_stub, os.path.join(self.root, java_name))
+
+    def lay_out(self, row, places):
+        """The row's boot files, exit codes, debug marker and other files
+        (row.files below base); templates filled from places."""
+        for content, relative in ((row.main, "config/boot.xml"), (row.updater, "updater/config/boot.xml")):
+            path = self.path(*relative.split("/"))
+            if content is None:
+                continue
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            if callable(content):
+                content(path)
+            else:
+                write(path, expand(content, places) if isinstance(content, str) else content)
+        self.queue_exit_codes(*row.exit_codes)
+        if row.debug is DIR:
+            os.mkdir(self.path("debug"))
+        elif callable(row.debug):
+            row.debug(self.path("debug"))
+        elif row.debug is not None:
+            write(self.path("debug"), row.debug)
+        for relative, content in row.files.items():
+            path = os.path.join(self.base, *expand(relative, places).split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            if content is STUB:
+                shutil.copy2(self.java_stub, path)
+            elif content is DIR:
+                os.makedirs(path)
+            else:
+                write(path, content)
+        return self
+
+    @classmethod
+    def for_row(cls, row, base, places, launcher, launcher_name, java_stub):
+        """A row's app folder below base, as the runners lay it out."""
+        return cls(launcher, java_stub, name=row.folder, java_name="java.exe", base=base,
+                   launcher_name=launcher_name, stub=row.stub).lay_out(row, places)
 
     def remove(self):
         shutil.rmtree(self.base, ignore_errors=True)

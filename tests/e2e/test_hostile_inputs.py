@@ -14,7 +14,7 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import app_dir  # noqa: E402
 from app_dir import (BOTH, CONFIG_ERROR, MAIN_BOOT, MAIN_CALL, MAIN_ITEMS, NATIVE, UPDATE_ERROR,  # noqa: E402
-                     UPDATER_CALL, UPDATER_ITEMS, Row, RowTest, boot_xml, lay_out, main, main_launch, only,
+                     UPDATER_CALL, UPDATER_ITEMS, AppDir, Row, RowTest, boot_xml, main, main_launch, only,
                      read_calls, refused, start)
 
 MAX_BOOT_FILE_SIZE = 1024 * 1024
@@ -111,7 +111,7 @@ class ClosedStandardOutput(RowTest):
                 base = tempfile.mkdtemp(prefix="launcher-e2e-")
                 self.addCleanup(shutil.rmtree, base, ignore_errors=True)
                 places = runner.places(base, row.folder)
-                app = lay_out(row, base, places, runner.launcher, "launcher", runner.java_stub)
+                app = AppDir.for_row(row, base, places, runner.launcher, "launcher", runner.java_stub).root
                 app_dir.write(os.path.join(app, "recording_java"), RECORDING_JAVA)
                 os.chmod(os.path.join(app, "recording_java"), 0o755)
                 code, _, _, _ = runner.run(places["{exe}"], cwd=base, closed_stdout=True,

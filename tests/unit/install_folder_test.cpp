@@ -81,7 +81,6 @@ TEST_F(QuotingRule, ProgramPartAfterALeadingPlaceholder) {
 }
 
 TEST(PlaceholderPass, ReplacesBothTokensOnceFromLeftToRight) {
-    std::string savedAppDir = appDir, savedParentDir = parentDir;
     // (folder, value, result, end of the program part or npos)
     const struct {
         std::string folder;
@@ -101,16 +100,16 @@ TEST(PlaceholderPass, ReplacesBothTokensOnceFromLeftToRight) {
         {"/my app/", "${APP_DIR}jre/java -X", "/my app/jre/java -X", 16},
     };
     for (const auto& c : cases) {
-        appDir = parentDir = c.folder;
         size_t programEnd = 0;
-        EXPECT_EQ(replacePlaceholders(c.value, programEnd), c.expected) << c.value;
+        EXPECT_EQ(replacePlaceholders(c.value, programEnd, StartInputs{c.folder, c.folder, {}, 0}), c.expected)
+            << c.value;
         EXPECT_EQ(programEnd, c.programEnd) << c.value;
     }
-    appDir = parentDir = "/my \"app\"/";
+    StartInputs quoted{"/my \"app\"/", "/my \"app\"/", {}, 0};
     size_t programEnd = 0;
-    EXPECT_THROW(replacePlaceholders("${PARENT_DIR}java", programEnd), std::runtime_error);
-    EXPECT_EQ(replacePlaceholders("java", programEnd), "java");
-    appDir = savedAppDir, parentDir = savedParentDir;
+    EXPECT_THROW(replacePlaceholders("${PARENT_DIR}java", programEnd, quoted), std::runtime_error);
+    EXPECT_EQ(replacePlaceholders("java", programEnd, quoted), "java");
+
 }
 
 TEST(BootValueConversion, NativeValuesPassUnchanged) {

@@ -52,7 +52,7 @@ class LauncherCase(unittest.TestCase):
                           debug={"file": "", "directory": app_dir.DIR}.get(debug))
         root = os.path.join(OPTIONS.work_dir, self.id().split(".")[-1])
         shutil.rmtree(root, ignore_errors=True)
-        self.app = app_dir.lay_out(row, root, PLACES, OPTIONS.launcher, "launcher.exe", OPTIONS.java_stub)
+        self.app = app_dir.AppDir.for_row(row, root, PLACES, OPTIONS.launcher, "launcher.exe", OPTIONS.java_stub).root
         wine_env.mapDrive(OPTIONS.prefix, "d", root)
 
     def maskPid(self, lines):
