@@ -100,6 +100,10 @@ std::string readBootText(const std::string& fileName) {
 
 bool readBootTree(const std::string& filePath, ptree& pt, BootError& error, const XmlInspector& inspect) {
     logLine(filePath);
+    return readBootTreeQuietly(filePath, pt, error, inspect);
+}
+
+bool readBootTreeQuietly(const std::string& filePath, ptree& pt, BootError& error, const XmlInspector& inspect) {
     std::string fileName = boost::filesystem::path(filePath).string();
     std::string text;
     if (!loadBootText(fileName, text, error)) {

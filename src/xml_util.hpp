@@ -58,6 +58,10 @@ std::string readBootText(const std::string& fileName);
 bool readBootTree(const std::string& filePath, boost::property_tree::ptree& pt, BootError& error,
                   const XmlInspector& inspect = XmlInspector());
 
+// readBootTree without the diagnostic line.
+bool readBootTreeQuietly(const std::string& filePath, boost::property_tree::ptree& pt, BootError& error,
+                         const XmlInspector& inspect = XmlInspector());
+
 // readBootTree that throws the reader's error type.
 boost::property_tree::ptree readConfigXml(const std::string& filePath);
 
