@@ -47,6 +47,7 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
     checkCommandLineLength(report);
 
     checkLauncherArgs(report, reading.layout);
+    checkSingleInstance(report, reading.layout, role == "updater");
     if (reading.boot.forwardsArguments) {
         report.environment.push_back("LAUNCHER_ARGC=" + std::to_string(launcherArgs.size()));
         for (size_t i = 0; i < launcherArgs.size(); ++i) {

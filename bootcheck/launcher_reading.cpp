@@ -6,6 +6,7 @@
 
 #include "base_win.hpp"
 #include "java.hpp"
+#include "single_instance.hpp"
 
 static const char configurationErrorBox[] = "the launcher shows the configuration-error box and starts nothing";
 
@@ -111,7 +112,7 @@ void checkLayout(BootFileReport& report, const BootLayout& layout) {
         if (!item.hasKey) {
             continue;
         }
-        bool wanted = item.key == launcherArgsKey;
+        bool wanted = item.key == launcherArgsKey || item.key == singleInstanceKey;
         for (const std::string& key : bootKeys) {
             wanted = wanted || item.key == key;
         }

@@ -33,3 +33,6 @@ void checkCommandLineLength(BootFileReport& report);
 // The items with key launcherArgs: one without a value, or a last value other
 // than "append" and "ignore".
 void checkLauncherArgs(BootFileReport& report, const BootLayout& layout);
+// BC118 for a singleInstance value the launcher does not know; BC218 for the
+// item in the updater's boot file, which does not decide.
+void checkSingleInstance(BootFileReport& report, const BootLayout& layout, bool updater);
