@@ -21,6 +21,7 @@ import sys
 import tempfile
 import time
 import unittest
+import uuid
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
@@ -36,6 +37,12 @@ JAPANESE = "月次 報告.myrep"
 def boot(value):
     """The main boot file with singleInstance=value (None: no item)."""
     return MAIN_ITEMS + ([("singleInstance", value)] if value is not None else [])
+
+
+def unique_name():
+    """An app folder's name: the inbox and the locks of one folder outlive a
+    test (under Wine the prefix's temp folder outlives the run)."""
+    return "app-" + uuid.uuid4().hex[:8]
 
 
 def request_bytes(cwd, args):
@@ -81,7 +88,7 @@ class Native:
         self.launcher, self.java_stub = launcher, java_stub
 
     def app(self, case, drive="d"):
-        app = AppDir(self.launcher, self.java_stub, java_name="java.exe")
+        app = AppDir(self.launcher, self.java_stub, name=unique_name(), java_name="java.exe")
         case.addCleanup(app.remove)
         os.makedirs(app.path("..", "tmp"))
         return app
@@ -112,7 +119,7 @@ class Wine:
         self.wine, self.prefix, self.launcher, self.java_stub = wine, prefix, launcher, java_stub
 
     def app(self, case, drive="d"):
-        app = AppDir(self.launcher, self.java_stub, java_name="java.exe")
+        app = AppDir(self.launcher, self.java_stub, name=unique_name(), java_name="java.exe")
         case.addCleanup(app.remove)
         shutil.copy2(app.launcher, app.launcher + ".exe")
         app.drive = drive.upper()
@@ -123,7 +130,7 @@ class Wine:
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         env = wine_env.wineEnvironment(self.prefix, "-all,+relay")
         env["LC_ALL"] = "C.UTF-8"  # ANSI code page 1252, which has no Japanese
-        exe = "%s:\\app\\launcher.exe" % app.drive
+        exe = "%s:\\%s\\launcher.exe" % (app.drive, os.path.basename(app.root))
         process = subprocess.Popen([self.wine, exe, *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err, start_new_session=True)
         return Launch(process, out, err)
@@ -198,7 +205,9 @@ class SingleInstance(unittest.TestCase):
         self.running.append((launch, app))
         calls = self.wait_for_calls(app, call)
         self.assertIn("LAUNCHER_INBOX", calls[call - 1].env, "the owner's app has no inbox")
-        return launch, SIDE.local_path(unescaped(calls[call - 1].env["LAUNCHER_INBOX"]))
+        inbox = SIDE.local_path(unescaped(calls[call - 1].env["LAUNCHER_INBOX"]))
+        self.addCleanup(shutil.rmtree, inbox, ignore_errors=True)
+        return launch, inbox
 
     def forward(self, app, args=(), folder=""):
         """Runs a later launcher in folder below the app's parent; its stderr."""
@@ -310,6 +319,7 @@ class SingleInstance(unittest.TestCase):
         self.running.append((owner, app))
         calls = self.wait_for_calls(app, 2)
         inbox = SIDE.local_path(unescaped(calls[1].env["LAUNCHER_INBOX"]))
+        self.addCleanup(shutil.rmtree, inbox, ignore_errors=True)
         self.forward(app, [JAPANESE])
         self.assertEqual(len(self.calls(app)), 2)
         self.end_owner(app, owner, call=2)
