@@ -39,11 +39,8 @@ static bool inboxOpen = false;
 static bool updaterRunsNext = false;
 
 bool singleInstanceWanted(const std::string& configPath) {
-    boost::property_tree::ptree pt;
-    BootError error;
     std::string value;
-    return readBootTreeQuietly(configPath, pt, error) && findXmlValue(pt, singleInstanceKey, value, error) &&
-           value == singleInstanceForward;
+    return readBootValueQuietly(configPath, singleInstanceKey, value) && value == singleInstanceForward;
 }
 
 std::wstring appFolderId(const std::wstring& appFolder) {

@@ -98,12 +98,20 @@ std::string readBootText(const std::string& fileName) {
     return text;
 }
 
+static bool parseBootTree(const std::string& filePath, ptree& pt, BootError& error, const XmlInspector& inspect);
+
 bool readBootTree(const std::string& filePath, ptree& pt, BootError& error, const XmlInspector& inspect) {
     logLine(filePath);
-    return readBootTreeQuietly(filePath, pt, error, inspect);
+    return parseBootTree(filePath, pt, error, inspect);
 }
 
-bool readBootTreeQuietly(const std::string& filePath, ptree& pt, BootError& error, const XmlInspector& inspect) {
+bool readBootValueQuietly(const std::string& filePath, const std::string& key, std::string& value) {
+    ptree pt;
+    BootError error;
+    return parseBootTree(filePath, pt, error, XmlInspector()) && findXmlValue(pt, key, value, error);
+}
+
+static bool parseBootTree(const std::string& filePath, ptree& pt, BootError& error, const XmlInspector& inspect) {
     std::string fileName = boost::filesystem::path(filePath).string();
     std::string text;
     if (!loadBootText(fileName, text, error)) {
