@@ -2,16 +2,17 @@
 # Measures how long a launcher takes that hands its arguments to the running
 # app (singleInstance=forward) and prints one Markdown table: natively, and the
 # win64 exe under wine64 where that tree has been built. Beside it, a launch of
-# the same folder without the item, whose app (the stand-in java) ends at once.
+# the same folder without the item, whose app (the stand-in java) ends at once,
+# and a static hello world started the same way: the floor of any start.
 # Usage: bench/forwarding.sh    (BENCH_REPS, BENCH_WINE_REPS override the counts)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 cmake --preset native >/dev/null
-cmake --build --preset native --target launcher java_stub >/dev/null
+cmake --build --preset native --target launcher java_stub hello_floor >/dev/null
 if [[ -f build/win64/CMakeCache.txt ]]; then
-    cmake --build --preset win64 --target launcher java_stub_win >/dev/null
+    cmake --build --preset win64 --target launcher java_stub_win hello_floor >/dev/null
 fi
 work="$(mktemp -d "${TMPDIR:-/tmp}/launcher-forward-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -62,13 +63,14 @@ def inbox_of(folder):
     raise RuntimeError("the owner's app has no inbox")
 
 
-def measure(name, launcher, stub, exe_name, command_of, env, rounds, local_path):
+def measure(name, launcher, stub, exe_name, command_of, env, rounds, local_path, hello):
     folder = os.path.join(work, name, "app")
     lay_out(folder, launcher, stub, exe_name)
     docs = os.path.join(work, name, "docs")
     os.makedirs(docs)
     write_boot(folder, "")
     alone = timed(command_of(folder), env, docs, rounds)
+    floor = timed(hello, env, docs, rounds)
     os.remove(os.path.join(folder, "calls.log"))
     write_boot(folder, ITEM)
     open(os.path.join(folder, "hold.1"), "w").close()
@@ -96,14 +98,16 @@ def measure(name, launcher, stub, exe_name, command_of, env, rounds, local_path)
         raise RuntimeError("%d apps started while forwarding" % calls)
     shutil.rmtree(inbox, ignore_errors=True)
     return [("forwarding launcher, %s" % name, describe(forwarding)),
-            ("launch without the item (app ends at once), %s" % name, describe(alone))]
+            ("launch without the item (app ends at once), %s" % name, describe(alone)),
+            ("hello world, %s" % name, describe(floor))]
 
 
 rows = []
 native_env = dict(os.environ, TMPDIR=work)
 rows += measure("native", os.path.join(root, "build/native/launcher"),
                 os.path.join(root, "build/native/tests/java_stub"), "launcher",
-                lambda folder: [os.path.join(folder, "launcher")], native_env, reps, lambda path: path)
+                lambda folder: [os.path.join(folder, "launcher")], native_env, reps, lambda path: path,
+                [os.path.join(root, "build/native/bench/hello_floor")])
 
 wine = "/usr/lib/wine/wine64"
 win64 = os.path.join(root, "build/win64/launcher.exe")
@@ -119,7 +123,8 @@ if os.path.exists(win64) and wine_env.whyUnavailable(wine) is None:
             return os.path.join(prefix, "dosdevices", drive.lower() + ":", *rest.split("\\"))
 
         rows += measure("win64 under wine64", win64, os.path.join(root, "build/win64/tests/windows/java.exe"),
-                        "launcher.exe", lambda folder: [wine, "D:\\app\\launcher.exe"], env, wine_reps, local)
+                        "launcher.exe", lambda folder: [wine, "D:\\app\\launcher.exe"], env, wine_reps, local,
+                        [wine, os.path.join(root, "build/win64/bench/hello_floor.exe")])
     finally:
         wine_env.stopServer(wine, prefix)
 else:
