@@ -126,11 +126,11 @@ class Wine:
         wine_env.mapDrive(self.prefix, drive, app.base)
         return app
 
-    def start(self, app, args=(), cwd=None):
+    def start(self, app, args=(), cwd=None, spelling=lambda exe: exe):
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         env = wine_env.wineEnvironment(self.prefix, "-all,+relay")
         env["LC_ALL"] = "C.UTF-8"  # ANSI code page 1252, which has no Japanese
-        exe = "%s:\\%s\\launcher.exe" % (app.drive, os.path.basename(app.root))
+        exe = spelling("%s:\\%s\\launcher.exe" % (app.drive, os.path.basename(app.root)))
         process = subprocess.Popen([self.wine, exe, *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err, start_new_session=True)
         return Launch(process, out, err)
@@ -327,6 +327,18 @@ class SingleInstance(unittest.TestCase):
         self.assertEqual(len(calls), 3)
         self.assertEqual(calls[2].env["requests"], ["00000000000000000001.request"])
         self.assertEqual(self.requests(inbox)[1], [request_bytes(SIDE.seen_cwd(app, ""), [JAPANESE])])
+
+    def test_the_folder_spelt_in_another_case_is_the_same_owner(self):
+        if SIDE.name != "wine":
+            self.skipTest("a Windows path names a folder whatever its case")
+        app = self.app()
+        owner, inbox = self.start_owner(app)
+        code, lines, _ = SIDE.start(app, ["upper"], spelling=str.upper).finish()
+        self.assertEqual(code, 0)
+        self.assertIn("argv[0]=" + ("D:\\%s\\launcher.exe" % os.path.basename(app.root)).upper(), lines)
+        self.assertEqual(len(self.calls(app)), 1, "a second app started")
+        self.assertEqual([content.split(b"\0")[1] for content in self.requests(inbox)[1]], [b"upper"])
+        self.end_owner(app, owner)
 
     def test_two_app_folders_are_two_owners(self):
         first, second = self.app(), self.app(drive="e")
