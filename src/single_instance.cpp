@@ -202,7 +202,7 @@ static bool openInbox() {
     return !fileExistsWide(inboxPath(closedFile));
 }
 
-// Under the inbox lock.
+// From now on a later launcher waits for this one to go.
 static void closeInbox() {
     if (take(inboxLock, INFINITE)) {
         writeWholeFile(inboxPath(closedFile), "");
