@@ -340,6 +340,7 @@ AppFolderRole takeAppFolderRole(const std::string& configPath, const std::vector
         if (!written) {
             return alone("the request cannot be written");
         }
+        closeLocks();
         allowForeground(processId);
         logPath("forwarded", requestPath);
         return roleForwarded;
