@@ -103,7 +103,7 @@ def measure(name, launcher, stub, exe_name, command_of, env, rounds, local_path,
 
 
 rows = []
-native_env = dict(os.environ, TMPDIR=work)
+native_env = dict(os.environ, TMPDIR=work, XDG_RUNTIME_DIR=work)
 rows += measure("native", os.path.join(root, "build/native/launcher"),
                 os.path.join(root, "build/native/tests/java_stub"), "launcher",
                 lambda folder: [os.path.join(folder, "launcher")], native_env, reps, lambda path: path,

@@ -38,10 +38,13 @@ BOOL failWithErrno() {
     return FALSE;
 }
 
-// A folder of the user's own below /tmp, made on first use; "" when the path
-// is taken by anything else, which might be another user's.
+// A folder of the user's own: "winapi" in XDG_RUNTIME_DIR, else below /tmp;
+// made on first use. "" when the path is taken by anything else, which might
+// be another user's.
 std::string userFolder() {
-    std::string folder = "/tmp/winapi-" + std::to_string(getuid());
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string folder = runtime != NULL && *runtime == '/' ? std::string(runtime) + "/winapi"
+                                                            : "/tmp/winapi-" + std::to_string(getuid());
     mkdir(folder.c_str(), 0700);
     struct stat st;
     if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||

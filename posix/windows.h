@@ -176,7 +176,7 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttrib
 HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
-// TMPDIR, else a folder of the user's own below /tmp; ends in a separator.
+// TMPDIR, else the user's own folder of the named mutexes; ends in a separator.
 DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 // POSIX keeps no 8.3 names: an existing path is its own long form.
@@ -184,8 +184,9 @@ DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuff
 // LCMAP_UPPERCASE only.
 int LCMapStringW(LCID Locale, DWORD dwMapFlags, LPCWSTR lpSrcStr, int cchSrc, LPWSTR lpDestStr, int cchDest);
 
-// A named mutex is a lock (flock) on a file of that name in the user's own
-// folder below /tmp: the system releases it when its holder dies, and a wait
+// A named mutex is a lock (flock) on a file of that name in a folder of the
+// user's own ($XDG_RUNTIME_DIR/winapi, else /tmp/winapi-UID, mode 0700): the
+// system releases it when its holder dies, and a wait
 // on an abandoned one gives WAIT_OBJECT_0. No initial ownership: wait for it.
 // Locks are held per handle, not per thread; children do not inherit them.
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);

@@ -61,7 +61,7 @@ class RealJvmUpdateCycle(unittest.TestCase):
         app = os.path.join(WORK_DIR, "demo-app-second")
         subprocess.run([os.path.join(REPO, "demo", "make-app-dir.sh"), LAUNCHER, app], check=True)
         temp = tempfile.mkdtemp(dir=WORK_DIR)
-        env = dict(os.environ, LC_ALL="C.UTF-8", TMPDIR=temp, DEMO_WATCH_SECONDS="3")
+        env = dict(os.environ, LC_ALL="C.UTF-8", TMPDIR=temp, XDG_RUNTIME_DIR=temp, DEMO_WATCH_SECONDS="3")
         first = subprocess.Popen([os.path.join(app, "launcher")], cwd=WORK_DIR, stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True, env=env)
         try:

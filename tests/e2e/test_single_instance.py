@@ -95,8 +95,8 @@ class Native:
 
     def start(self, app, args=(), cwd=None):
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-        # The inbox goes below the test's own temp folder.
-        env = dict(os.environ, TMPDIR=os.path.join(app.base, "tmp"))
+        # The inbox and the locks go below the test's own folder.
+        env = dict(os.environ, TMPDIR=os.path.join(app.base, "tmp"), XDG_RUNTIME_DIR=os.path.join(app.base, "tmp"))
         process = subprocess.Popen([app.launcher, *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err, start_new_session=True)
         return Launch(process, out, err)

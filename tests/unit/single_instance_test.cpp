@@ -90,6 +90,8 @@ protected:
     void SetUp() override {
         ScratchDirTest::SetUp();
         savedAppDirUtf8 = appDirUtf8;
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        savedRuntimeDir = runtime != nullptr ? runtime : "";
         appDirUtf8 = (dir / "app").string() + "/";
         writeBoot("forward");
         fs::create_directories(dir / "tmp");
@@ -97,6 +99,7 @@ protected:
         savedCwd = fs::current_path();
         fs::current_path(dir / "docs");
         setenv("TMPDIR", (dir / "tmp").string().c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (dir / "tmp").string().c_str(), 1);
         unsetenv("LAUNCHER_INBOX");
         std::wstring id = appFolderId(utf8ToWString(appDirUtf8));
         inbox = dir / "tmp" / ("launcher-inbox-" + wstringToUtf8(id));
@@ -108,6 +111,11 @@ protected:
         CloseHandle(ownerLock);
         fs::current_path(savedCwd);
         unsetenv("TMPDIR");
+        if (savedRuntimeDir.empty()) {
+            unsetenv("XDG_RUNTIME_DIR");
+        } else {
+            setenv("XDG_RUNTIME_DIR", savedRuntimeDir.c_str(), 1);
+        }
         unsetenv("LAUNCHER_INBOX");
         appDirUtf8 = savedAppDirUtf8;
         ScratchDirTest::TearDown();
@@ -134,6 +142,7 @@ protected:
     }
 
     std::string savedAppDirUtf8;
+    std::string savedRuntimeDir;
     fs::path savedCwd;
     fs::path inbox;
     HANDLE ownerLock = NULL;
