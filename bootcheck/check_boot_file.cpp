@@ -66,6 +66,7 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
     checkLauncherArgs(report, forwarding,
                       forwarding.failure == bootRead ? valueItem(reading, launcherArgsKey)
                                                      : itemFailed ? itemAt(reading, forwarding.item) : NULL);
+    checkSingleInstance(report, reading.layout, role == "updater");
 
     report.workingDirectory = ansiToUtf8(workingDirectory);
     report.commandLine = ansiToUtf8(reading.boot.commandLine, start.codePage);

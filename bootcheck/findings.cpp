@@ -30,6 +30,8 @@ constexpr FindingKind findingKinds[findingCodeCount] = {
             "config/boot.xml:3: error: the app folder \"/home/me/my \"app\"/\" holds a double quote; ... [BC116]"),
     FINDING(BC117, true, "a launcherArgs item whose value is not \"append\" or \"ignore\"",
             "config/boot.xml:9: error: launcherArgs value \"yes\" is neither \"append\" nor \"ignore\"; ... [BC117]"),
+    FINDING(BC118, true, "a singleInstance item whose value is not \"forward\" or \"ignore\"",
+            "config/boot.xml:10: error: singleInstance value \"yes\" is neither \"forward\" nor \"ignore\"; ... [BC118]"),
     FINDING(BC201, false, "a key that is probably meant to be one of the seven keys",
             "config/boot.xml:6: warning: key \"Xmx\" is not read (keys are exact and case-sensitive); ... [BC201]"),
     FINDING(BC202, false, "a wanted key given more than once",
@@ -64,6 +66,8 @@ constexpr FindingKind findingKinds[findingCodeCount] = {
             "config/boot.xml:8: warning: the args value holds \"&nosuch;\", an entity reference the reader does not decode, so java receives it as written; ... [BC216]"),
     FINDING(BC217, false, "a console-subsystem java program (java.exe), which brings a console window",
             "config/boot.xml:3: warning: the java program \"C:\\app\\jre\\bin\\java.exe\" is a console program; ... [BC217]"),
+    FINDING(BC218, false, "a singleInstance item in the updater's boot file, which does not decide",
+            "updater/config/boot.xml:8: warning: the updater's boot file does not decide singleInstance; ... [BC218]"),
 };
 
 #undef FINDING

@@ -18,6 +18,7 @@ enum FindingCode {
     BC115,
     BC116,
     BC117,
+    BC118,
     BC201,
     BC202,
     BC203,
@@ -35,6 +36,7 @@ enum FindingCode {
     BC215,
     BC216,
     BC217,
+    BC218,
     findingCodeCount
 };
 

@@ -4,6 +4,7 @@
 #include "value_checks.hpp"
 
 #include "java.hpp"
+#include "single_instance.hpp"
 
 static const char configurationErrorBox[] = "the launcher shows the configuration-error box and starts nothing";
 
@@ -96,7 +97,7 @@ void checkLayout(BootFileReport& report, const LauncherReading& reading) {
         if (!item.hasKey) {
             continue;
         }
-        bool wanted = item.key == launcherArgsKey;
+        bool wanted = item.key == launcherArgsKey || item.key == singleInstanceKey;
         for (const std::string& key : bootKeys) {
             wanted = wanted || item.key == key;
         }

@@ -8,6 +8,7 @@
 #include "boot_reading.hpp"
 #include "launcher_args.hpp"
 #include "java.hpp"
+#include "single_instance.hpp"
 
 #include <boost/filesystem/operations.hpp>
 #include <algorithm>
@@ -42,6 +43,7 @@ std::string probableKey(const std::string& key) {
     plain.erase(0, plain.find_first_not_of('-'));
     std::vector<std::string> known = bootKeys;
     known.push_back(launcherArgsKey);
+    known.push_back(singleInstanceKey);
     for (const std::string& wanted : known) {
         std::string wantedPlain = lowered(wanted);
         wantedPlain.erase(0, wantedPlain.find_first_not_of('-'));
@@ -309,5 +311,31 @@ void checkLauncherArgs(BootFileReport& report, const BootError& failure, const B
         addFinding(report, last->valueLine, BC117,
                    "launcherArgs value " + inQuotes(last->value) + " is neither \"append\" nor \"ignore\", so " +
                        effect + "; write value=\"append\"");
+    }
+}
+
+void checkSingleInstance(BootFileReport& report, const BootLayout& layout, bool updater) {
+    const BootItem* last = NULL;
+    for (const BootItem& item : layout.items) {
+        if (item.hasKey && item.key == singleInstanceKey) {
+            last = &item;
+        }
+    }
+    if (last == NULL) {
+        return;
+    }
+    if (updater) {
+        addFinding(report, last->line, BC218,
+                   "the updater's boot file does not decide singleInstance: the launcher reads it from the main "
+                   "application's boot file only; remove the item here and write it there");
+    } else if (!last->hasValue) {
+        addFinding(report, last->line, BC118,
+                   "the item with key " + inQuotes(singleInstanceKey) + " has no value attribute, so the launcher " +
+                       "ignores it and every launch starts another app; write value=\"forward\" or remove the item");
+    } else if (last->value != singleInstanceForward && last->value != singleInstanceIgnore) {
+        addFinding(report, last->valueLine, BC118,
+                   "singleInstance value " + inQuotes(last->value) + " is neither \"forward\" nor \"ignore\", so " +
+                       "the launcher ignores it and every launch starts another app; write value=\"forward\", " +
+                       "and only for an app that reads its inbox");
     }
 }

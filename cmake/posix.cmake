@@ -17,6 +17,7 @@ set(Boost_USE_STATIC_LIBS ${LAUNCHER_STATIC})
 find_package(Boost 1.81 REQUIRED COMPONENTS filesystem)
 
 add_library(winapi_posix STATIC
+    posix/files.cpp
     posix/process.cpp
     posix/windows.cpp
 )

@@ -91,6 +91,11 @@ function(launcher_static_runtime target)
         -Wl,--gc-sections
         -Wl,--no-insert-timestamp
         -Wl,-Map=${CMAKE_BINARY_DIR}/maps/${target}.map)
+    # In one partition: split into several, GCC 12's i686 LTO stops with an
+    # internal compiler error (binds_to_current_def_p) on Boost's inline code.
+    if(LAUNCHER_LTO)
+        target_link_options(${target} PRIVATE -flto-partition=one)
+    endif()
 endfunction()
 # The link maps say which object each piece of code came from: ours or the
 # runtime's (tests/windows/check_fp_code.py).

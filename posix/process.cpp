@@ -1,4 +1,5 @@
 // Processes: CreateProcessA on posix_spawn, handles as small heap records.
+#include "handles.hpp"
 #include "java_command_line.hpp"
 #include "windows.h"
 
@@ -15,12 +16,6 @@
 extern char** environ;
 
 namespace {
-
-struct ProcessRecord {
-    pid_t pid;
-    bool ended;
-    DWORD exitCode;
-};
 
 // Thread handles carry nothing here; one shared record stands for all of them.
 int threadRecord;
@@ -92,7 +87,7 @@ BOOL CreateProcessA(LPCSTR, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURI
     if (rc != 0) {
         return FALSE;
     }
-    lpProcessInformation->hProcess = new ProcessRecord{pid, false, STILL_ACTIVE};
+    lpProcessInformation->hProcess = new HandleRecord{processHandle, pid, false, STILL_ACTIVE, -1, NULL, L""};
     lpProcessInformation->hThread = &threadRecord;
     lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
     lpProcessInformation->dwThreadId = 0;
@@ -104,7 +99,7 @@ BOOL CloseHandle(HANDLE hObject) {
         return FALSE;
     }
     if (hObject != &threadRecord) {
-        delete static_cast<ProcessRecord*>(hObject);
+        closeHandleRecord(static_cast<HandleRecord*>(hObject));
     }
     return TRUE;
 }
@@ -113,9 +108,15 @@ DWORD GetCurrentProcessId(void) {
     return static_cast<DWORD>(getpid());
 }
 
-DWORD WaitForSingleObject(HANDLE hHandle, DWORD) {
-    ProcessRecord* process = static_cast<ProcessRecord*>(hHandle);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    HandleRecord* process = static_cast<HandleRecord*>(hHandle);
     if (process == NULL || hHandle == &threadRecord) {
+        return WAIT_FAILED;
+    }
+    if (process->kind == mutexHandle) {
+        return waitForMutex(process, dwMilliseconds);
+    }
+    if (process->kind != processHandle) {
         return WAIT_FAILED;
     }
     if (process->ended) {
@@ -135,8 +136,8 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD) {
 }
 
 BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode) {
-    ProcessRecord* process = static_cast<ProcessRecord*>(hProcess);
-    if (process == NULL || hProcess == &threadRecord) {
+    HandleRecord* process = static_cast<HandleRecord*>(hProcess);
+    if (process == NULL || hProcess == &threadRecord || process->kind != processHandle) {
         return FALSE;
     }
     *lpExitCode = process->exitCode;

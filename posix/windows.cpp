@@ -1,6 +1,7 @@
 // Paths, text, message boxes and the console.
 #include "windows.h"
 #include "conio.h"
+#include "handles.hpp"
 #include "utf8.hpp"
 
 #include <fcntl.h>
@@ -67,7 +68,8 @@ std::string encodeUtf8(const wchar_t* text) {
     return out;
 }
 
-// The narrow bytes of a wide path as the file system sees them.
+}  // namespace
+
 bool pathBytes(LPCWSTR path, std::string& bytes) {
     int size = WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, path, -1, NULL, 0, NULL, NULL);
     if (size <= 0) {
@@ -79,8 +81,6 @@ bool pathBytes(LPCWSTR path, std::string& bytes) {
     return true;
 }
 
-// Copies text and its terminator into a buffer of size units when it fits.
-// Returns the length without terminator, or the size needed when it does not fit.
 DWORD copyOut(const std::wstring& text, LPWSTR buffer, DWORD size) {
     if (buffer == NULL || text.size() >= size) {
         return static_cast<DWORD>(text.size() + 1);
@@ -88,6 +88,8 @@ DWORD copyOut(const std::wstring& text, LPWSTR buffer, DWORD size) {
     std::wmemcpy(buffer, text.c_str(), text.size() + 1);
     return static_cast<DWORD>(text.size());
 }
+
+namespace {
 
 // Code pages a checker asks for by number, 932 and 1252, from the C
 // library's tables; 0 for any other.
@@ -258,8 +260,7 @@ BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
     return CodePage == 932 && isShiftJisLeadByte(TestChar);
 }
 
-// Text of the process (paths, the environment) as CP_ACP reads it.
-static std::wstring wideOf(const char* bytes) {
+std::wstring wideOf(const char* bytes) {
     int count = MultiByteToWideChar(CP_ACP, 0, bytes, -1, NULL, 0);
     std::wstring wide(static_cast<size_t>(count), L'\0');
     MultiByteToWideChar(CP_ACP, 0, bytes, -1, &wide[0], count);
@@ -396,6 +397,7 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         {&kernel32Module, "SetDefaultDllDirectories", asProc(setDefaultDllDirectories)},
         {&user32Module, "MessageBoxA", asProc(MessageBoxA)},
         {&user32Module, "MessageBoxW", asProc(MessageBoxW)},
+        {&user32Module, "AllowSetForegroundWindow", asProc(AllowSetForegroundWindow)},
     };
     for (const Export& entry : exports) {
         if (entry.module == hModule && std::strcmp(entry.name, lpProcName) == 0) {
@@ -421,6 +423,10 @@ int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
     std::fprintf(stderr, "%s: %s\n", lpCaption ? lpCaption : "", lpText ? lpText : "");
     std::fflush(stderr);
     return IDOK;
+}
+
+BOOL AllowSetForegroundWindow(DWORD) {
+    return TRUE;
 }
 
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {

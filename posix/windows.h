@@ -16,6 +16,10 @@ typedef const char* LPCSTR;
 typedef const wchar_t* LPCWSTR;
 typedef wchar_t* LPWSTR;
 typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef void* LPOVERLAPPED;
+typedef uint32_t LCID;
 typedef void* HANDLE;
 typedef void* HWND;
 typedef void* HMODULE;
@@ -41,12 +45,41 @@ typedef int (*FARPROC)(void);
 #define MB_ERR_INVALID_CHARS 0x00000008u
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NO_MORE_FILES 18u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_ALREADY_EXISTS 183u
+#define LOCALE_INVARIANT 0x007Fu
+#define LCMAP_UPPERCASE 0x00000200u
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// Only the fields the launcher reads.
+typedef struct _WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    wchar_t cFileName[MAX_PATH];
+} WIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
 
 typedef struct _STARTUPINFOA {
     DWORD cb;
@@ -83,7 +116,8 @@ BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode);
 
 // DLLs: a POSIX loader never looks in the program's folder, so there is no
 // search to restrict. The stand-in's "user32.dll" is built in and offers the
-// two message boxes; kernel32.dll offers SetDefaultDllDirectories.
+// two message boxes and AllowSetForegroundWindow; kernel32.dll offers
+// SetDefaultDllDirectories.
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
 HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
@@ -92,6 +126,8 @@ UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+// There is no foreground to hand over: it succeeds and does nothing.
+BOOL AllowSetForegroundWindow(DWORD dwProcessId);
 // The narrow (ANSI) code page of a POSIX process is UTF-8, the file system's
 // encoding. Bytes that are not UTF-8 become U+DC80..U+DCFF and back, so every
 // path survives the trip through wide text. Code pages 932 and 1252 named by
@@ -119,3 +155,41 @@ BOOL AllocConsole(void);
 HWND GetConsoleWindow(void);
 void Sleep(DWORD dwMilliseconds);
 int lstrlenA(LPCSTR lpString);
+
+DWORD GetLastError(void);
+void SetLastError(DWORD dwErrCode);
+
+// Files and folders, for the inbox of a running app. Paths are CP_ACP text
+// made wide, as everywhere in the stand-in. CreateFileW knows the three
+// dispositions below; sharing and attributes are accepted and ignored.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped);
+BOOL DeleteFileW(LPCWSTR lpFileName);
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
+// The folder is made private to the user (mode 0700), as a folder below a
+// Windows user's temp folder is.
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+// Patterns: "*" alone or "*" followed by a fixed end, such as "*.request".
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+// TMPDIR, else the user's own folder of the named mutexes; ends in a separator.
+DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
+// POSIX keeps no 8.3 names: an existing path is its own long form.
+DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer);
+// LCMAP_UPPERCASE only.
+int LCMapStringW(LCID Locale, DWORD dwMapFlags, LPCWSTR lpSrcStr, int cchSrc, LPWSTR lpDestStr, int cchDest);
+
+// A named mutex is a lock (flock) on a file of that name in a folder of the
+// user's own ($XDG_RUNTIME_DIR/winapi, else /tmp/winapi-UID, mode 0700): the
+// system releases it when its holder dies, and a wait
+// on an abandoned one gives WAIT_OBJECT_0. No initial ownership: wait for it.
+// Locks are held per handle, not per thread; children do not inherit them.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+BOOL ReleaseMutex(HANDLE hMutex);

@@ -7,6 +7,7 @@
 #include "file.hpp"
 #include "launcher_args.hpp"
 #include "process_util.hpp"
+#include "single_instance.hpp"
 #include "system_dll.hpp"
 
 #include <windows.h>
@@ -178,7 +179,9 @@ int main(int argc, char* argv[]) {
     if (!appDirKnown) {
         reportUnreachableAppDir();
     }
-    while (appDirKnown) {
+    AppFolderRole role =
+        appDirKnown ? takeAppFolderRole(appDir + "config" + fileSep + "boot.xml", launcherArgs) : roleAlone;
+    while (appDirKnown && role != roleForwarded) {
         int exitCode1 = launchMainApp();
         if (exitCode1 != EXIT_doUpdate) {
             break;
@@ -189,6 +192,7 @@ int main(int argc, char* argv[]) {
             break;
         }
     }
+    leaveAppFolder();
     if (ownConsole) {
         holdConsole();
     }

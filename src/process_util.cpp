@@ -7,6 +7,8 @@
 #include <string>
 
 HANDLE childProcess = NULL;
+void (*childStarted)(DWORD processId) = NULL;
+void (*childEnded)(int result) = NULL;
 
 static void rememberChild(HANDLE process) {
     // Nothing can use the previous child's handle once it is replaced, so close
@@ -63,10 +65,17 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
         MessageBox2("CloseHandle(hThread)");
         return ERR;
     }
+    if (childStarted != NULL) {
+        childStarted(pi.dwProcessId);
+    }
     logLine("execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
 
     if (!doWait) {
         return OK;
     }
-    return waitForChild();
+    int result = waitForChild();
+    if (childEnded != NULL) {
+        childEnded(result);
+    }
+    return result;
 }

@@ -131,6 +131,12 @@ bool readBootTree(const std::string& filePath, ptree& pt, BootError& error, cons
     return true;
 }
 
+bool readBootValueQuietly(const std::string& filePath, const std::string& key, std::string& value) {
+    ptree pt;
+    BootError error;
+    return readBootTree(filePath, pt, error) && findXmlValue(pt, key, value, error);
+}
+
 ptree readConfigXml(const std::string& filePath) {
     logLine(filePath);
     ptree pt;

@@ -59,6 +59,10 @@ std::string readBootText(const std::string& fileName);
 bool readBootTree(const std::string& filePath, boost::property_tree::ptree& pt, BootError& error,
                   const XmlInspector& inspect = XmlInspector());
 
+// The value findXmlValue finds for key in the boot file at filePath, read
+// without the diagnostic line; false when the file is refused or the lookup fails.
+bool readBootValueQuietly(const std::string& filePath, const std::string& key, std::string& value);
+
 // Writes filePath as a diagnostic line, then readBootTree that throws the
 // reader's error type.
 boost::property_tree::ptree readConfigXml(const std::string& filePath);

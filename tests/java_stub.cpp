@@ -3,10 +3,13 @@
 // arguments that open as files, and the LAUNCHER_* environment variables) and
 // takes its exit code from the first line of exit_codes (0 when none).
 // While a file named hold lies next to it (at most a minute), it keeps
-// running, so a test can look at the desktop during its run.
+// running, so a test can look at the desktop during its run; hold.N does the
+// same for the Nth call only. It also records its process id and, when
+// LAUNCHER_INBOX names a folder, the requests there when it started.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <cwchar>
 #include <fstream>
 #include <sstream>
@@ -18,6 +21,7 @@
 #include <windows.h>
 #define getcwd _getcwd
 #else
+#include <dirent.h>
 #include <unistd.h>
 extern char** environ;
 #endif
@@ -83,6 +87,53 @@ static void logEnvironment(std::ofstream& log) {
 #endif
 }
 
+static std::vector<std::string> inboxRequests() {
+    std::vector<std::string> names;
+    const std::string suffix = ".request";
+#ifdef _WIN32
+    wchar_t inbox[32768];
+    DWORD length = GetEnvironmentVariableW(L"LAUNCHER_INBOX", inbox, 32768);
+    if (length == 0 || length >= 32768) {
+        return names;
+    }
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((std::wstring(inbox, length) + L"\\*.request").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name;
+            for (const wchar_t* c = data.cFileName; *c != L'\0'; ++c) {
+                name += *c < 0x80 ? static_cast<char>(*c) : '?';
+            }
+            names.push_back(name);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+#else
+    const char* inbox = std::getenv("LAUNCHER_INBOX");
+    DIR* folder = inbox != NULL ? opendir(inbox) : NULL;
+    if (folder != NULL) {
+        while (struct dirent* entry = readdir(folder)) {
+            std::string name = entry->d_name;
+            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                names.push_back(name);
+            }
+        }
+        closedir(folder);
+    }
+#endif
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+static int callCount(const std::string& logPath) {
+    std::ifstream in(logPath);
+    int count = 0;
+    for (std::string line; std::getline(in, line);) {
+        count += line == "call" ? 1 : 0;
+    }
+    return count;
+}
+
 int main(int argc, char* argv[]) {
     std::string dir = ownDirectory(argv[0]);
     char cwd[4096] = "";
@@ -101,8 +152,17 @@ int main(int argc, char* argv[]) {
         }
     }
     logEnvironment(log);
+#ifdef _WIN32
+    log << "pid=" << GetCurrentProcessId() << '\n';
+#else
+    log << "pid=" << getpid() << '\n';
+#endif
+    for (const std::string& name : inboxRequests()) {
+        log << "request=" << name << '\n';
+    }
     log.close();
-    for (int waited = 0; waited < 60000 && std::ifstream(dir + "hold"); waited += 50) {
+    std::string ownHold = dir + "hold." + std::to_string(callCount(dir + "calls.log"));
+    for (int waited = 0; waited < 60000 && (std::ifstream(dir + "hold") || std::ifstream(ownHold)); waited += 50) {
 #ifdef _WIN32
         Sleep(50);
 #else

@@ -145,6 +145,24 @@ CASES = [
       "a second top-level <boot> is ignored: the launcher reads only the first one (line 2); move its items into that one")]),
     ("empty_class_path", boot_text(replace={"-cp": ""}), {}, [(7, "BC214",
       "the -cp value is empty, so java takes the next word \"-Ddemo.mode=test\" as the class path; write the class path, such as \"lib/app.jar\"")]),
+    # singleInstance: only the main application's boot file decides. A finding
+    # with a fourth element names its boot file below the app folder.
+    ("single_instance_forward", boot_text(items=GOOD_ITEMS + [("singleInstance", "forward")]), {}, []),
+    ("single_instance_ignore", boot_text(items=GOOD_ITEMS + [("singleInstance", "ignore")]), {}, []),
+    ("single_instance_unknown_value", boot_text(items=GOOD_ITEMS + [("singleInstance", "true")]), {}, [(10, "BC118",
+      "singleInstance value \"true\" is neither \"forward\" nor \"ignore\", so the launcher ignores it and every launch starts another app; write value=\"forward\", and only for an app that reads its inbox")]),
+    ("single_instance_without_value", boot_text(items=GOOD_ITEMS + [("singleInstance", None)]), {}, [(10, "BC118",
+      "the item with key \"singleInstance\" has no value attribute, so the launcher ignores it and every launch starts another app; write value=\"forward\" or remove the item")]),
+    ("single_instance_misspelt", boot_text(items=GOOD_ITEMS + [("singleinstance", "forward")]), {}, [(10, "BC201",
+      "key \"singleinstance\" is not read (keys are exact and case-sensitive); as it stands, singleInstance is empty; write key=\"singleInstance\"")]),
+    # Files are written as they are: the updater names the launcher itself (on
+    # Windows with ".exe" appended) and a class path that exists on both.
+    ("single_instance_in_the_updater", boot_text(),
+     {"updater/config/boot.xml": boot_text(items=[("java", "${APP_DIR}launcher"), ("-Xmn", "16m"), ("-Xms", "32m"),
+                                                  ("-Xmx", "64m"), ("-cp", "lib"), ("main", "demo.App"),
+                                                  ("singleInstance", "forward")])}, [(9, "BC218",
+      "the updater's boot file does not decide singleInstance: the launcher reads it from the main application's boot file only; remove the item here and write it there",
+      "updater/config/boot.xml")]),
 ]
 
 

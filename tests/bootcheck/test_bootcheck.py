@@ -95,9 +95,10 @@ class OneFindingPerBootFile(BootcheckCase):
                 code, out, err = run_bootcheck(*CASE_ARGS.get(name, []), app.root, cwd=app.root)
                 self.assertEqual(tree_digest(app.root), before, "bootcheck changed the folder")
                 self.assertEqual(err, "")
-                want = [(app.main_boot, line, "error" if code_.startswith("BC1") else "warning", code_,
+                want = [(app.path(*boot[0].split("/")) if boot else app.main_boot, line,
+                         "error" if code_.startswith("BC1") else "warning", code_,
                          (message % PLATFORM if "%(" in message else message).replace("{app}", app.app_dir))
-                        for line, code_, message in expected]
+                        for line, code_, message, *boot in expected]
                 got = findings_of(out)
                 self.assertEqual([f[:4] for f in got], [w[:4] for w in want], out)
                 for got_one, want_one in zip(got, want):
@@ -166,7 +167,7 @@ class ExitStatus(BootcheckCase):
         help_codes = re.findall(r"^  (BC\d{3}) (?:error|warning) ", out, re.M)
         with open(os.path.join(HERE, "..", "..", "README.md"), encoding="utf-8") as f:
             readme_codes = re.findall(r"^\| `(BC\d{3})` \|", f.read(), re.M)
-        tested_codes = sorted({code_ for _, _, _, expected in CASES for _, code_, _ in expected}
+        tested_codes = sorted({finding[1] for _, _, _, expected in CASES for finding in expected}
                               | {code_ for _, _, code_, _ in JavaPathErrors.ROWS})
         self.assertEqual(help_codes, sorted(help_codes))
         self.assertEqual(help_codes, readme_codes)

@@ -4,6 +4,7 @@ import filecmp
 import os
 import subprocess
 import sys
+import tempfile
 import unittest
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -55,6 +56,45 @@ class RealJvmUpdateCycle(unittest.TestCase):
                       "\"say \\\"hi\\\"\" \"\" \"*\"" % (app, app), lines)
         opened = "[app] opened with 4 argument(s): %s/報告 2026.txt | say \"hi\" |  | *" % app
         self.assertEqual([l for l in lines if l.startswith("[app] opened")], [opened, opened])
+
+    def test_a_second_launch_hands_its_document_to_the_running_app(self):
+        app = os.path.join(WORK_DIR, "demo-app-second")
+        subprocess.run([os.path.join(REPO, "demo", "make-app-dir.sh"), LAUNCHER, app], check=True)
+        temp = tempfile.mkdtemp(dir=WORK_DIR)
+        env = dict(os.environ, LC_ALL="C.UTF-8", TMPDIR=temp, XDG_RUNTIME_DIR=temp, DEMO_WATCH_SECONDS="3")
+        first = subprocess.Popen([os.path.join(app, "launcher")], cwd=WORK_DIR, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True, env=env)
+        try:
+            lines = []
+            while not lines or lines[-1] != "[app] watching its inbox":
+                line = first.stdout.readline()
+                self.assertTrue(line, "the app ended before it watched its inbox: %r" % lines)
+                lines.append(line.decode("utf-8").rstrip("\n"))
+            document = os.path.join(app, "月次 報告.txt")
+            second = subprocess.run([os.path.join(app, "launcher"), document, 'say "hi"'], cwd=app,
+                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=60, env=env)
+            out, err = first.communicate(timeout=120)
+        finally:
+            if first.poll() is None:
+                first.kill()
+        lines += out.decode("utf-8").splitlines()
+
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(second.stderr, b"")
+        self.assertEqual([l for l in second.stdout.decode("utf-8").splitlines() if l.startswith("singleInstance:")],
+                         ["singleInstance:forwarded=%s" % os.path.join(
+                             self.inbox_of(lines), "00000000000000000001.request")])
+        self.assertEqual(first.returncode, 0)
+        self.assertEqual(err, b"")
+        self.assertEqual([l for l in lines if l.startswith("[app] handed")],
+                         ["[app] handed over from %s: %s | say \"hi\"" % (app, document)])
+        # No second JVM: two starts of the app in the update cycle, as without a second launch.
+        self.assertEqual(len([l for l in lines if l.startswith("[app] version ") and " running in " in l]), 2)
+        self.assertEqual(sorted(os.listdir(self.inbox_of(lines))), ["closed", "counter"])
+
+    @staticmethod
+    def inbox_of(lines):
+        return [l for l in lines if l.startswith("singleInstance:inbox=")][0][len("singleInstance:inbox="):]
 
 
 if __name__ == "__main__":

@@ -70,8 +70,9 @@ class OneFindingPerBootFile(WineBootcheckCase):
                 before = tree_digest(self.app)
                 code, out = self.bootcheck(*CASE_ARGS.get(name, []), "D:\\app")
                 self.assertEqual(tree_digest(self.app), before, "bootcheck changed the folder")
-                want = [(MAIN_BOOT, line, "error" if code_.startswith("BC1") else "warning", code_)
-                        for line, code_, _ in expected]
+                want = [(APP + boot[0].replace("/", "\\") if boot else MAIN_BOOT, line,
+                         "error" if code_.startswith("BC1") else "warning", code_)
+                        for line, code_, _, *boot in expected]
                 self.assertEqual([f[:4] for f in findings_of(out)], want, out)
                 self.assertEqual(code, 1 if any(w[2] == "error" for w in want) else 0)
 
