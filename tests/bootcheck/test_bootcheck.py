@@ -186,7 +186,7 @@ class ExitStatus(BootcheckCase):
         self.assertEqual(len(examples), len(re.findall(r"^  BC\d{3} ", out, re.M)))
         real = {}
         for _, _, _, expected in CASES:
-            for _, code_, message in expected:
+            for _, code_, message, *_ in expected:
                 real.setdefault(code_, []).append(message.replace("{app}", "/app/"))
         for folder, _, code_, message in JavaPathErrors.ROWS:
             real.setdefault(code_, []).append(message.replace("{app}", "/home/me/%s/" % folder))
