@@ -14,7 +14,12 @@ namespace fs = boost::filesystem;
 
 enum ProgramState { programFound, programMissing, programFolder, programNotExecutable };
 
-static ProgramState probeFile(const std::string& path) {
+// A path of the Windows machine outside the app folder is not judged here.
+static ProgramState probeFile(const std::string& program) {
+    std::string path = localPath(program);
+    if (path.empty()) {
+        return programFound;
+    }
     boost::system::error_code ignored;
     fs::file_status status = fs::status(path, ignored);
     if (!fs::exists(status)) {
@@ -35,7 +40,7 @@ static ProgramState probeProgram(const std::string& program, std::string& file) 
     for (const std::string& folder : programSearchFolders(appDir)) {
         std::string candidate = folder + (isFolderSeparator(folder.back()) ? "" : fileSep) + file;
         boost::system::error_code ignored;
-        if (fs::is_regular_file(candidate, ignored)) {
+        if (fs::is_regular_file(localPath(candidate), ignored)) {
             file = candidate;
             return probeFile(candidate);
         }
@@ -46,7 +51,7 @@ static ProgramState probeProgram(const std::string& program, std::string& file) 
 // The Subsystem field of a PE image's optional header; 0 for a file that is
 // no PE image. The headers of a real program lie in its first pages.
 static unsigned peSubsystem(const std::string& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
+    std::ifstream file(localPath(path).c_str(), std::ios::binary);
     std::vector<uint8_t> start(64 * 1024);
     file.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
     start.resize(static_cast<size_t>(file.gcount()));
@@ -57,7 +62,7 @@ static unsigned peSubsystem(const std::string& path) {
 }
 
 static std::string javaSample() {
-    return programFileName(std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "java");
+    return programFileName(std::string("${APP_DIR}jre") + folderSeparator() + "bin" + folderSeparator() + "java");
 }
 
 void checkJava(BootFileReport& report, const std::string& value, const std::string& javaWord, long line) {
@@ -101,7 +106,7 @@ void checkJava(BootFileReport& report, const std::string& value, const std::stri
         addFinding(report, line, BC208,
                    "the java path " + inQuotes(program) + " is relative, so it is looked up from the folder the " +
                        "launcher is started in, not from the app folder; write value=\"${APP_DIR}" +
-                       (program.compare(0, 2, std::string(".") + fileSep) == 0 ? program.substr(2) : program) + "\"");
+                       (program.compare(0, 2, std::string(".") + folderSeparator()) == 0 ? program.substr(2) : program) + "\"");
     }
     std::string sample = javaSample();
     if (trimmed(value).empty()) {
@@ -129,7 +134,7 @@ void checkJava(BootFileReport& report, const std::string& value, const std::stri
                        "and shows a box with this file's path; name the java program itself");
     }
     if ((state == programFound || state == programNotExecutable) && peSubsystem(file) == PE_SUBSYSTEM_CONSOLE) {
-        std::string javaw = std::string("${APP_DIR}jre") + fileSep + "bin" + fileSep + "javaw.exe";
+        std::string javaw = std::string("${APP_DIR}jre") + folderSeparator() + "bin" + folderSeparator() + "javaw.exe";
         addFinding(report, line, BC217,
                    "the java program " + inQuotes(file) + " is a console program, so Windows opens a console " +
                        "window beside the app for as long as it runs; for an app with windows of its own write " +

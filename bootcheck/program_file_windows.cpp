@@ -8,7 +8,18 @@
 #include <cstdlib>
 #include <fstream>
 
-const char classPathSeparator = ';';
+char classPathSeparator = ';';
+
+void useWindowsRules() {
+}
+
+const char* folderSeparator() {
+    return "\\";
+}
+
+std::string localPath(const std::string& path) {
+    return path;
+}
 
 static bool isSeparator(char c) {
     return c == '\\' || c == '/';
