@@ -12,13 +12,14 @@
 
 namespace fs = boost::filesystem;
 
-enum ProgramState { programFound, programMissing, programFolder, programNotExecutable };
+// programElsewhere: a path of the Windows machine that --windows does not judge.
+enum ProgramState { programFound, programMissing, programFolder, programNotExecutable, programElsewhere };
 
 // A path of the Windows machine outside the app folder is not judged here.
 static ProgramState probeFile(const std::string& program) {
     std::string path = localPath(program);
     if (path.empty()) {
-        return programFound;
+        return programElsewhere;
     }
     boost::system::error_code ignored;
     fs::file_status status = fs::status(path, ignored);
