@@ -1,7 +1,9 @@
 ; The installer makesetup builds: per user, no elevation, one folder under
-; %LOCALAPPDATA%\Programs. makesetup writes values.nsh (the vendor's checked
-; values as defines) and content.nsh (the files, executables and document
-; types as macros) beside this script, then runs makensis on it.
+; %LOCALAPPDATA%\Programs. makesetup puts the vendor's checked texts in place
+; of the @NAME@ words (escaped, so makensis takes them literally: not through
+; !define, whose value makensis would scan for ${...} again), writes values.nsh
+; (ASCII values as defines) and content.nsh (the files, the executables and the
+; document types as macros) beside this script, then runs makensis on it.
 Unicode true
 !include "values.nsh"
 !include "LogicLib.nsh"
@@ -13,12 +15,12 @@ SetCompressor /SOLID lzma
 SetDateSave off
 RequestExecutionLevel user
 ManifestDPIAware true
-Name "${PRODUCT_NAME}"
+Name "@PRODUCT_NAME@"
 OutFile "setup.exe"
 Icon "icon.ico"
 UninstallIcon "icon.ico"
-InstallDir "$LOCALAPPDATA\Programs\${PRODUCT_NAME}"
-BrandingText "${PRODUCT_NAME} ${PRODUCT_VERSION}"
+InstallDir "$LOCALAPPDATA\Programs\@PRODUCT_NAME@"
+BrandingText "@PRODUCT_NAME@ @PRODUCT_VERSION@"
 ShowInstDetails show
 ShowUninstDetails show
 !ifdef SIGN_UNINSTALLER
@@ -29,31 +31,30 @@ ShowUninstDetails show
 LoadLanguageFile "${NSISDIR}\Contrib\Language files\English.nlf"
 LoadLanguageFile "${NSISDIR}\Contrib\Language files\Japanese.nlf"
 
+; The version block's texts are not unescaped as strings are ("$$" stays):
+; they get their own escaping (@VI_...@).
 VIProductVersion "${PRODUCT_VERSION4}"
 VIFileVersion "${PRODUCT_VERSION4}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${PRODUCT_NAME}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PRODUCT_VENDOR}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT_NAME} ${PRODUCT_VERSION} Setup"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${PRODUCT_VERSION}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
-!ifdef PRODUCT_COPYRIGHT
-VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PRODUCT_COPYRIGHT}"
-!endif
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "@VI_PRODUCT_NAME@"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "@VI_PRODUCT_VENDOR@"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "@VI_PRODUCT_NAME@ @VI_PRODUCT_VERSION@ Setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "@VI_PRODUCT_VERSION@"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "@VI_PRODUCT_VERSION@"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "@VI_PRODUCT_COPYRIGHT@"
 
-LangString running ${LANG_ENGLISH} "${PRODUCT_NAME} is running from $R9. Close it, then run this again. Nothing was changed."
-LangString running ${LANG_JAPANESE} "${PRODUCT_NAME} が $R9 から実行中です。終了してから、もう一度実行してください。何も変更していません。"
-LangString notEmpty ${LANG_ENGLISH} "The folder $INSTDIR is not empty and holds no installation of ${PRODUCT_NAME}. Choose an empty or a new folder. Nothing was changed."
-LangString notEmpty ${LANG_JAPANESE} "フォルダー $INSTDIR は空ではなく、${PRODUCT_NAME} のインストール先でもありません。空のフォルダーか新しいフォルダーを選んでください。何も変更していません。"
-LangString oldNotRemoved ${LANG_ENGLISH} "The installed ${PRODUCT_NAME} in $R9 could not be removed (exit code $R8). Close it, then run this again."
-LangString oldNotRemoved ${LANG_JAPANESE} "$R9 にインストールされている ${PRODUCT_NAME} を削除できませんでした (終了コード $R8)。終了してから、もう一度実行してください。"
-LangString notOurs ${LANG_ENGLISH} "The folder $INSTDIR holds no installation of ${PRODUCT_NAME}. Nothing was removed."
-LangString notOurs ${LANG_JAPANESE} "フォルダー $INSTDIR には ${PRODUCT_NAME} がインストールされていません。何も削除していません。"
+LangString running ${LANG_ENGLISH} "@PRODUCT_NAME@ is running from $R9. Close it, then run this again. Nothing was changed."
+LangString running ${LANG_JAPANESE} "@PRODUCT_NAME@ が $R9 から実行中です。終了してから、もう一度実行してください。何も変更していません。"
+LangString notEmpty ${LANG_ENGLISH} "The folder $INSTDIR is not empty and holds no installation of @PRODUCT_NAME@. Choose an empty or a new folder. Nothing was changed."
+LangString notEmpty ${LANG_JAPANESE} "フォルダー $INSTDIR は空ではなく、@PRODUCT_NAME@ のインストール先でもありません。空のフォルダーか新しいフォルダーを選んでください。何も変更していません。"
+LangString oldNotRemoved ${LANG_ENGLISH} "The installed @PRODUCT_NAME@ in $R9 could not be removed (exit code $R8). Close it, then run this again."
+LangString oldNotRemoved ${LANG_JAPANESE} "$R9 にインストールされている @PRODUCT_NAME@ を削除できませんでした (終了コード $R8)。終了してから、もう一度実行してください。"
+LangString notOurs ${LANG_ENGLISH} "The folder $INSTDIR holds no installation of @PRODUCT_NAME@. Nothing was removed."
+LangString notOurs ${LANG_JAPANESE} "フォルダー $INSTDIR には @PRODUCT_NAME@ がインストールされていません。何も削除していません。"
 LangString notAllRemoved ${LANG_ENGLISH} "Some files in $INSTDIR could not be removed. Close the programs that use them and remove the folder."
 LangString notAllRemoved ${LANG_JAPANESE} "$INSTDIR の一部のファイルを削除できませんでした。それらを使っているプログラムを終了し、フォルダーを削除してください。"
 
 !define UNINSTALLER "uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_ID}"
-!define SHORTCUT "$SMPROGRAMS\${PRODUCT_NAME}.lnk"
 
 Var oldFolder
 
@@ -70,32 +71,30 @@ UninstPage instfiles
 !macroend
 
 ; An installation of this product: its exe and our uninstaller side by side.
+; Plain jumps, no LogicLib: the vendor's texts must not pass through a
+; macro's parameters, which makensis scans for ${...} again.
 !macro isInstallation FOLDER RESULT
     StrCpy ${RESULT} 0
-    ${If} "${FOLDER}" != ""
-    ${AndIf} ${FileExists} "${FOLDER}\${EXE_NAME}"
-    ${AndIf} ${FileExists} "${FOLDER}\${UNINSTALLER}"
-        StrCpy ${RESULT} 1
-    ${EndIf}
+    StrCmp "${FOLDER}" "" +4
+    IfFileExists "${FOLDER}\@EXE_NAME@" 0 +3
+    IfFileExists "${FOLDER}\${UNINSTALLER}" 0 +2
+    StrCpy ${RESULT} 1
 !macroend
 
 ; Windows refuses to open a running program's exe for writing; each exe of
-; the app (the launcher, the bundled java) is tried.
+; the app (the launcher, the bundled java) is tried (content.nsh).
 !macro refuseWhileRunning FOLDER
     StrCpy $R9 "${FOLDER}"
-    !insertmacro forEachExecutable refuseIfInUse
+    !insertmacro tryExecutables
 !macroend
 
-!macro refuseIfInUse RELATIVE
-    ${If} ${FileExists} "$R9\${RELATIVE}"
-        ClearErrors
-        FileOpen $R0 "$R9\${RELATIVE}" a
-        ${If} ${Errors}
-            !insertmacro refuse "$(running)"
-        ${EndIf}
-        FileClose $R0
-    ${EndIf}
-!macroend
+Function refuseRunning
+    !insertmacro refuse "$(running)"
+FunctionEnd
+
+Function un.refuseRunning
+    !insertmacro refuse "$(running)"
+FunctionEnd
 
 ; Runs the uninstaller of the installation in FOLDER from a copy, so that it
 ; waits, removes the whole folder and gives its exit code.
@@ -104,8 +103,9 @@ UninstPage instfiles
     InitPluginsDir
     CopyFiles /SILENT "$R9\${UNINSTALLER}" "$PLUGINSDIR\previous-uninstall.exe"
     ExecWait '"$PLUGINSDIR\previous-uninstall.exe" /S _?=$R9' $R8
+    IfFileExists "$R9\@EXE_NAME@" 0 +2
+    StrCpy $R8 "$R8, $R9\@EXE_NAME@"
     ${If} $R8 != 0
-    ${OrIf} ${FileExists} "$R9\${EXE_NAME}"
         !insertmacro refuse "$(oldNotRemoved)"
     ${EndIf}
     Delete "$PLUGINSDIR\previous-uninstall.exe"
@@ -114,8 +114,9 @@ UninstPage instfiles
 Function .onInit
     ReadRegStr $oldFolder HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ; An upgrade goes where the installed version is, unless /D= says otherwise.
+    StrCpy $R0 "$LOCALAPPDATA\Programs\@PRODUCT_NAME@"
     ${If} $oldFolder != ""
-    ${AndIf} $INSTDIR == "$LOCALAPPDATA\Programs\${PRODUCT_NAME}"
+    ${AndIf} $INSTDIR == $R0
         StrCpy $INSTDIR $oldFolder
     ${EndIf}
 FunctionEnd
@@ -154,13 +155,13 @@ Section
 
     !insertmacro installFiles
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
-    CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}"
+    CreateShortcut "$SMPROGRAMS\@PRODUCT_NAME@.lnk" "$INSTDIR\@EXE_NAME@"
     !insertmacro registerDocuments
 
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${PRODUCT_VERSION}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PRODUCT_VENDOR}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE_NAME},0"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "@PRODUCT_NAME@"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "@PRODUCT_VERSION@"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "@PRODUCT_VENDOR@"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\@EXE_NAME@,0"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
     WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
@@ -182,7 +183,7 @@ Section Uninstall
     SetShellVarContext current
     !insertmacro refuseWhileRunning "$INSTDIR"
     !insertmacro unregisterDocuments
-    Delete "${SHORTCUT}"
+    Delete "$SMPROGRAMS\@PRODUCT_NAME@.lnk"
     ReadRegStr $R0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $R0 == $INSTDIR
         DeleteRegKey HKCU "${UNINSTALL_KEY}"

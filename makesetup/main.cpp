@@ -181,13 +181,24 @@ static int buildInstaller(const SetupOptions& options, const std::vector<AppEntr
     std::string brandedExe = scratch + "/brand/" + options.exe;
     boost::system::error_code error;
     fs::create_directory(scratch + "/brand", error);
-    fs::create_directory_symlink(fs::canonical(options.appDir), scratch + "/app", error);
+    if (!error) {
+        fs::create_directory(scratch + "/files", error);
+    }
+    if (!error) {
+        fs::create_symlink(brandedExe, scratch + "/files/branded.exe", error);
+    }
+    std::string appFolder = fs::canonical(options.appDir).string();
+    for (size_t i = 0; i < entries.size() && !error; ++i) {
+        if (!entries[i].folder) {
+            fs::create_symlink(appFolder + "/" + entries[i].relative, scratch + "/files/" + nsisSourceName(i), error);
+        }
+    }
     std::vector<uint8_t> ico = icoFile(exe, iconOffset);
     std::string problem = error ? error.message() : writeFileAtomically(brandedExe, exe, brandedExe);
     if (problem.empty()) {
         problem = writeFileAtomically(scratch + "/icon.ico", ico, scratch + "/icon.ico");
     }
-    bool written = problem.empty() && writeText(scratch + "/setup.nsi", installerTemplate) &&
+    bool written = problem.empty() && writeText(scratch + "/setup.nsi", nsisScript(options)) &&
                    writeText(scratch + "/values.nsh", nsisValues(options, appBytes + exe.size(), signing)) &&
                    writeText(scratch + "/content.nsh", nsisContent(options, entries)) &&
                    (!signing || (writeText(scratch + "/sign", "#!/bin/sh\n" + options.signCommand + " \"$1\"\n") &&

@@ -232,6 +232,23 @@ def versionStrings(path):
     return pe, strings, (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS)
 
 
+class LiteralTexts(unittest.TestCase):
+    def test_texts_makensis_would_read_as_its_own_stay_as_written(self):
+        # The installer's own version block shows the texts as makensis took them.
+        app = appFolder(os.path.join(OPTIONS.work_dir, "literal-app"))
+        out = scratch("literal-out")
+        name, vendor = "A $HOME ${NSISDIR} {x} 50%", 'Q "quoted" $(x) `y` $\\n'
+        result = run(OPTIONS.makesetup, app, "--name", name, "--vendor", vendor, "--version", "1.2",
+                     "--exe", "a$b{c}.exe", "--copyright", "${NSIS_VERSION} ©", "--launcher", LAUNCHER,
+                     "--document", ".odd=${NSISDIR} \"type\"", "-o", "odd.exe", cwd=out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        _, strings, fixed = versionStrings(os.path.join(out, "odd.exe"))
+        table = next(iter(strings.values()))
+        self.assertEqual((table["ProductName"], table["CompanyName"], table["LegalCopyright"],
+                          table["FileDescription"]), (name, vendor, "${NSIS_VERSION} ©", name + " 1.2 Setup"))
+        self.assertEqual(fixed[:2], (0x10002, 0))
+
+
 class Branding(unittest.TestCase):
     """The version block through seticon, the writer makesetup brands with."""
 

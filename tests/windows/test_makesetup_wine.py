@@ -40,7 +40,7 @@ NAME = "月次 アプリ"
 VENDOR = "株式会社 例"
 EXE = "月次アプリ.exe"
 DOCUMENT = "D:\\資料\\月次 報告.myrep"
-OTHER_NAME = "別 アプリ"
+OTHER_NAME = "別 アプリ $HOME ${NSISDIR} {x}"  # what makensis would read as its own, taken literally
 OTHER_FOLDER = "D:\\マイ アプリ\\別 製品"
 BOOT = ('<?xml version="1.0" encoding="UTF-8"?>\n<boot>\n'
         '  <item key="java" value="${APP_DIR}jre\\bin\\javaw.exe"/>\n'
