@@ -3,6 +3,7 @@
 #include "check_boot_file.hpp"
 #include "findings.hpp"
 #include "output.hpp"
+#include "program_file.hpp"
 #include "report.hpp"
 
 #include "base.hpp"
@@ -21,6 +22,7 @@ namespace fs = boost::filesystem;
 static const char usage[] =
     "usage: bootcheck [--json] [--codepage 932|1252] [APP_DIR]\n"
     "       bootcheck [--json] [--codepage 932|1252] [APP_DIR] --launcher-args [ARG...]\n"
+    "       bootcheck --windows [--json] [--codepage 932|1252] [APP_DIR] [--launcher-args [ARG...]]\n"
     "       bootcheck --help\n";
 
 static void printHelp() {
@@ -49,6 +51,12 @@ static void printHelp() {
                  "           Japanese, 1252 Western): the launcher converts UTF-8 values and its\n"
                  "           own arguments to it, and java receives \"?\" for a character it lacks.\n"
                  "           Default: the ANSI code page of this Windows; none elsewhere.\n"
+                 "  --windows\n"
+                 "           judge paths as the Windows exe does, for a folder made for Windows and\n"
+                 "           checked here: \"jre\\bin\\javaw.exe\" is a path, \".exe\" is tried, \";\"\n"
+                 "           separates class-path entries. Paths on a drive of that machine\n"
+                 "           (C:\\...) and programs found through its PATH are not checked.\n"
+                 "           On Windows these are the rules anyway.\n"
                  "  --launcher-args [ARG...]\n"
                  "           the arguments the launcher is started with, as a file association's\n"
                  "           \"%1\" or a dropped file gives them; everything after it is one. For a\n"
@@ -123,6 +131,8 @@ int main(int argc, char* argv[]) {
             return 0;
         } else if (!optionsEnded && argument == "--json") {
             json = true;
+        } else if (!optionsEnded && argument == "--windows") {
+            useWindowsRules();
         } else if (!optionsEnded && argument == "--codepage") {
             std::string number = i + 1 < argc ? argv[++i] : "";
             if (number != "932" && number != "1252") {

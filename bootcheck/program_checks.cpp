@@ -10,9 +10,15 @@
 
 namespace fs = boost::filesystem;
 
-enum ProgramState { programFound, programMissing, programFolder, programNotExecutable };
+// programElsewhere: a path of the Windows machine that --windows does not judge.
+enum ProgramState { programFound, programMissing, programFolder, programNotExecutable, programElsewhere };
 
-static ProgramState probeFile(const std::string& path) {
+// A path of the Windows machine outside the app folder is not judged here.
+static ProgramState probeFile(const std::string& program) {
+    std::string path = localPath(program);
+    if (path.empty()) {
+        return programElsewhere;
+    }
     boost::system::error_code ignored;
     fs::file_status status = fs::status(path, ignored);
     if (!fs::exists(status)) {
@@ -33,7 +39,7 @@ static ProgramState probeProgram(const std::string& program, const std::string& 
     for (const std::string& folder : programSearchFolders(appDir)) {
         std::string candidate = folder + (isFileSeparator(folder.back()) ? "" : fileSep) + file;
         boost::system::error_code ignored;
-        if (fs::is_regular_file(candidate, ignored)) {
+        if (fs::is_regular_file(localPath(candidate), ignored)) {
             file = candidate;
             return probeFile(candidate);
         }
@@ -44,7 +50,7 @@ static ProgramState probeProgram(const std::string& program, const std::string& 
 // The Subsystem field of a PE image's optional header; 0 for a file that is
 // no PE image. The headers of a real program lie in its first pages.
 static unsigned peSubsystem(const std::string& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
+    std::ifstream file(localPath(path).c_str(), std::ios::binary);
     std::vector<uint8_t> start(64 * 1024);
     file.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
     start.resize(static_cast<size_t>(file.gcount()));
@@ -55,7 +61,7 @@ static unsigned peSubsystem(const std::string& path) {
 }
 
 static std::string javaSample() {
-    return programFileName(std::string(REP_APP_DIR) + "jre" + fileSep + "bin" + fileSep + "java");
+    return programFileName(std::string(REP_APP_DIR) + "jre" + folderSeparator() + "bin" + folderSeparator() + "java");
 }
 
 void checkJava(BootFileReport& report, const std::string& value, const std::string& javaWord, long line,
@@ -100,7 +106,7 @@ void checkJava(BootFileReport& report, const std::string& value, const std::stri
         addFinding(report, line, BC208,
                    "the java path " + inQuotes(shownPath(program)) + " is relative, so it is looked up from the folder the " +
                        "launcher is started in, not from the app folder; write value=\"" + REP_APP_DIR +
-                       shownPath(program.compare(0, 2, std::string(".") + fileSep) == 0 ? program.substr(2) : program) + "\"");
+                       shownPath(program.compare(0, 2, std::string(".") + folderSeparator()) == 0 ? program.substr(2) : program) + "\"");
     }
     std::string sample = javaSample();
     if (trimmed(value).empty()) {
@@ -128,7 +134,7 @@ void checkJava(BootFileReport& report, const std::string& value, const std::stri
                        "and shows a box with this file's path; name the java program itself");
     }
     if ((state == programFound || state == programNotExecutable) && peSubsystem(file) == PE_SUBSYSTEM_CONSOLE) {
-        std::string javaw = std::string(REP_APP_DIR) + "jre" + fileSep + "bin" + fileSep + "javaw.exe";
+        std::string javaw = std::string(REP_APP_DIR) + "jre" + folderSeparator() + "bin" + folderSeparator() + "javaw.exe";
         addFinding(report, line, BC217,
                    "the java program " + inQuotes(shownPath(file)) + " is a console program, so Windows opens a console " +
                        "window beside the app for as long as it runs; for an app with windows of its own write " +

@@ -7,7 +7,18 @@
 // one source file per platform.
 
 // Separator of class-path entries for java on this platform.
-extern const char classPathSeparator;
+extern char classPathSeparator;
+
+// Judges paths by Windows' rules from now on, for an app folder made for
+// Windows but checked elsewhere (bootcheck --windows): "jre\bin\javaw.exe" is
+// a path, ".exe" is tried, ";" separates class-path entries. On Windows these
+// are the rules anyway.
+void useWindowsRules();
+// The separator of folders in the paths of a boot file.
+const char* folderSeparator();
+// The file on this machine that path names, or "" when it names a file of
+// the Windows machine only (C:\..., \\server\...), which nothing here can judge.
+std::string localPath(const std::string& path);
 
 bool isAbsolutePath(const std::string& path);
 // A path with a folder part is looked up as it is; a bare name is searched for.

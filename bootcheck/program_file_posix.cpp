@@ -1,24 +1,76 @@
 #include "program_file.hpp"
 
+#include "pe_image.hpp"
+
+#include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <unistd.h>
 
-const char classPathSeparator = ':';
+char classPathSeparator = ':';
 
+static bool windowsRules = false;
+
+void useWindowsRules() {
+    windowsRules = true;
+    classPathSeparator = ';';
+}
+
+const char* folderSeparator() {
+    return windowsRules ? "\\" : "/";
+}
+
+static bool isWindowsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// A drive or a share: a path of the Windows machine, not of the app folder here.
+static bool isWindowsRooted(const std::string& path) {
+    return (path.size() >= 2 && path[1] == ':') ||
+           (path.size() >= 2 && isWindowsSeparator(path[0]) && isWindowsSeparator(path[1]));
+}
+
+std::string localPath(const std::string& path) {
+    if (!windowsRules) {
+        return path;
+    }
+    if (isWindowsRooted(path)) {
+        return "";
+    }
+    std::string local = path;
+    for (char& c : local) {
+        c = c == '\\' ? '/' : c;
+    }
+    return local;
+}
+
+// With Windows' rules the app folder's own path, which begins with "/" here,
+// counts as absolute too.
 bool isAbsolutePath(const std::string& path) {
-    return !path.empty() && path[0] == '/';
+    return (!path.empty() && path[0] == '/') || (windowsRules && isWindowsRooted(path));
 }
 
 bool hasFolderPart(const std::string& path) {
-    return path.find('/') != std::string::npos;
+    return path.find_first_of(windowsRules ? "\\/:" : "/") != std::string::npos;
 }
 
+// CreateProcessA appends ".exe" to a name without extension.
 std::string programFileName(const std::string& program) {
-    return program;
+    if (!windowsRules) {
+        return program;
+    }
+    size_t name = program.find_last_of("\\/:");
+    name = name == std::string::npos ? 0 : name + 1;
+    return program.find('.', name) == std::string::npos ? program + ".exe" : program;
 }
 
 // posix_spawnp's search: PATH, or the system's default path when it is unset.
-std::vector<std::string> programSearchFolders(const std::string&) {
+// With Windows' rules the launcher's folder, the one folder of that search
+// that is here; the others are the Windows machine's.
+std::vector<std::string> programSearchFolders(const std::string& appDir) {
+    if (windowsRules) {
+        return {appDir};
+    }
     const char* path = std::getenv("PATH");
     std::string list = path != NULL ? path : "/bin:/usr/bin";
     std::vector<std::string> folders;
@@ -34,6 +86,20 @@ std::vector<std::string> programSearchFolders(const std::string&) {
     }
 }
 
+// With Windows' rules, what CreateProcessA can start: a PE image ("MZ") or a batch file.
 bool isExecutableFile(const std::string& path) {
-    return access(path.c_str(), X_OK) == 0;
+    if (!windowsRules) {
+        return access(path.c_str(), X_OK) == 0;
+    }
+    std::string extension = path.size() > 4 ? path.substr(path.size() - 4) : "";
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (extension == ".bat" || extension == ".cmd") {
+        return true;
+    }
+    std::ifstream file(path.c_str(), std::ios::binary);
+    uint8_t magic[2] = {0, 0};
+    file.read(reinterpret_cast<char*>(magic), 2);
+    return hasMzSignature(magic, static_cast<size_t>(file.gcount()));
 }

@@ -10,7 +10,18 @@
 #include <cstdlib>
 #include <fstream>
 
-const char classPathSeparator = ';';
+char classPathSeparator = ';';
+
+void useWindowsRules() {
+}
+
+const char* folderSeparator() {
+    return "\\";
+}
+
+std::string localPath(const std::string& path) {
+    return path;
+}
 
 bool isAbsolutePath(const std::string& path) {
     return (path.size() >= 3 && path[1] == ':' && isFileSeparator(path[2])) ||

@@ -253,7 +253,7 @@ void checkClassPath(BootFileReport& report, const std::string& value, long line)
                                  ? "java takes the next word " + inQuotes(shownPath(arguments[option + 1])) + " as the class path"
                                  : std::string("-cp is the last word and java refuses to start");
         addFinding(report, line, BC214,
-                   "the -cp value is empty, so " + effect + "; write the class path, such as \"lib" + fileSep + "app.jar\"");
+                   "the -cp value is empty, so " + effect + "; write the class path, such as \"lib" + folderSeparator() + "app.jar\"");
         return;
     }
     if (option + 1 >= arguments.size()) {
@@ -265,13 +265,17 @@ void checkClassPath(BootFileReport& report, const std::string& value, long line)
         size_t end = classPath.find(classPathSeparator, start);
         std::string entry = classPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!entry.empty()) {
-            bool wildcard = entry == "*" || (endsWith(entry, "*") && isFileSeparator(entry[entry.size() - 2]));
+            char beforeStar = entry.size() > 1 ? entry[entry.size() - 2] : 0;
+            bool wildcard = entry == "*" || (endsWith(entry, "*") &&
+                                             (isFileSeparator(beforeStar) || beforeStar == folderSeparator()[0]));
             std::string target = wildcard ? entry.substr(0, entry.size() - 1) : entry;
             if (!isAbsolutePath(target)) {
                 target = report.workingDirectory + fileSep + target;
             }
+            // An entry on a drive of the Windows machine is not judged here.
+            std::string local = localPath(target);
             boost::system::error_code ignored;
-            bool present = wildcard ? fs::is_directory(target, ignored) : fs::exists(target, ignored);
+            bool present = local.empty() || (wildcard ? fs::is_directory(local, ignored) : fs::exists(local, ignored));
             if (!present) {
                 std::string hint = entry.find("${") != std::string::npos
                                        ? "placeholders are replaced only in the java value, so write the path relative to that folder"

@@ -8,14 +8,6 @@ bool fits(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
     return offset <= bytes.size() && length <= bytes.size() - offset;
 }
 
-uint32_t u16(const std::vector<uint8_t>& bytes, size_t offset) {
-    return readLe16(bytes.data() + offset);
-}
-
-uint32_t u32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return readLe32(bytes.data() + offset);
-}
-
 }  // namespace
 
 PeProblem readPeHeaders(const std::vector<uint8_t>& file, PeHeaders& headers) {
@@ -23,19 +15,19 @@ PeProblem readPeHeaders(const std::vector<uint8_t>& file, PeHeaders& headers) {
     if (!fits(file, 0, 64) || !hasMzSignature(file.data(), file.size())) {
         return peNoMz;
     }
-    size_t pe = u32(file, 0x3c);
-    if (!fits(file, pe, 24) || u32(file, pe) != 0x00004550u) {
+    size_t pe = readLe32(file, 0x3c);
+    if (!fits(file, pe, 24) || readLe32(file, pe) != 0x00004550u) {
         return peNoPe;
     }
-    size_t sectionCount = u16(file, pe + 6);
-    headers.optionalSize = u16(file, pe + 20);
+    size_t sectionCount = readLe16(file, pe + 6);
+    headers.optionalSize = readLe16(file, pe + 20);
     headers.optionalHeader = pe + 24;
     // Magic, and Subsystem at the same offset in PE32 and PE32+, as far as the file holds them.
     if (fits(file, headers.optionalHeader, 2)) {
-        headers.magic = u16(file, headers.optionalHeader);
+        headers.magic = readLe16(file, headers.optionalHeader);
     }
     if (fits(file, headers.optionalHeader, 70)) {
-        headers.subsystem = u16(file, headers.optionalHeader + 68);
+        headers.subsystem = readLe16(file, headers.optionalHeader + 68);
     }
     if (!fits(file, headers.optionalHeader, headers.optionalSize) || headers.optionalSize < 2) {
         return peHeaderCut;
@@ -47,7 +39,7 @@ PeProblem readPeHeaders(const std::vector<uint8_t>& file, PeHeaders& headers) {
     // CheckSum stands at the same offset in PE32 and PE32+.
     headers.checksumOffset = headers.optionalHeader + 64;
     headers.directories = headers.optionalHeader + directories;
-    size_t directoryCount = u32(file, headers.directories - 4);
+    size_t directoryCount = readLe32(file, headers.directories - 4);
     if (directoryCount > (headers.optionalSize - directories) / 8) {
         return peDirectoriesCut;
     }
@@ -58,7 +50,7 @@ PeProblem readPeHeaders(const std::vector<uint8_t>& file, PeHeaders& headers) {
     }
     for (size_t i = 0; i < sectionCount; ++i) {
         size_t at = sectionTable + 40 * i;
-        headers.sections.push_back({u32(file, at + 12), u32(file, at + 8), u32(file, at + 16), u32(file, at + 20)});
+        headers.sections.push_back({readLe32(file, at + 12), readLe32(file, at + 8), readLe32(file, at + 16), readLe32(file, at + 20)});
     }
     return peImage;
 }
@@ -67,8 +59,8 @@ void peDirectory(const std::vector<uint8_t>& file, const PeHeaders& headers, siz
                  uint32_t& size) {
     rva = size = 0;
     if (index < headers.directoryCount) {
-        rva = u32(file, headers.directories + 8 * index);
-        size = u32(file, headers.directories + 8 * index + 4);
+        rva = readLe32(file, headers.directories + 8 * index);
+        size = readLe32(file, headers.directories + 8 * index + 4);
     }
 }
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds what a user downloads and packs it into OUT (default build/release/):
 #   launcher-VERSION-win32.zip            launcher.exe (32-bit), bootcheck.exe, seticon.exe
-#   launcher-VERSION-linux-x86_64.tar.gz  launcher, bootcheck, seticon
-# each with the sample app folder MyApp/, README.txt and SHA256SUMS, under one
-# top folder. Two runs from the same commit give byte-identical archives: file
+#   launcher-VERSION-linux-x86_64.tar.gz  launcher, bootcheck, seticon, makesetup and the
+#                                         launcher.exe makesetup brands
+# each with the sample app folder MyApp/, README.txt (the guide, README.md)
+# and SHA256SUMS, under one top folder. As a check, the packed makesetup
+# builds an installer of the sample folder (with stand-ins for the JRE and the
+# jars); none is shipped. It needs makensis (the nsis package). Two runs from the same commit give byte-identical archives: file
 # times are the commit's time (or SOURCE_DATE_EPOCH), owners 0, order by name.
 #
 # Usage: scripts/release.sh [--build-root DIR] [--out DIR]
@@ -50,7 +53,7 @@ fi
 echo "Building the Linux binaries in $linux"
 cmake --preset native -B "$linux" -DCMAKE_BUILD_TYPE=Release \
     "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$root=. -ffile-prefix-map=$linux=." >/dev/null
-cmake --build "$linux" --target launcher bootcheck seticon -j 2 >/dev/null
+cmake --build "$linux" --target launcher bootcheck seticon makesetup -j 2 >/dev/null
 
 echo "Building the Windows exes in $win32"
 cmake --preset win32 -B "$win32" "${signing[@]}" "${icon[@]}" "-DLAUNCHER_HOST_SETICON=$linux/seticon/seticon" >/dev/null
@@ -73,7 +76,8 @@ stage() {
         cp "$exe" "$top/"
     done
     cp -r "$root/release/$sample/MyApp" "$top/MyApp"
-    sed "s/@VERSION@/$version/" "$root/release/README.txt" >"$top/README.txt"
+    # The guide itself, under a title with the version.
+    { printf 'launcher %s\n==================\n' "$version"; tail -n +2 "$root/README.md"; } >"$top/README.txt"
     find "$top" -type d -exec chmod 755 {} +
     find "$top" -type f -exec chmod 644 {} +
     for exe in "$@"; do
@@ -102,8 +106,22 @@ linuxTop="launcher-$version-linux-x86_64"
 strip --strip-all -o "$staging/launcher" "$linux/launcher"
 strip --strip-all -o "$staging/bootcheck" "$linux/bootcheck/bootcheck"
 strip --strip-all -o "$staging/seticon" "$linux/seticon/seticon"
-stage "$linuxTop" linux "$staging/launcher" "$staging/bootcheck" "$staging/seticon"
+strip --strip-all -o "$staging/makesetup" "$linux/makesetup/makesetup"
+stage "$linuxTop" linux "$staging/launcher" "$staging/bootcheck" "$staging/seticon" "$staging/makesetup" \
+    "$win32/launcher.exe"
 seal "$linuxTop"
+
+# The packed makesetup turns a copy of the Windows sample into an installer
+# with its own launcher.exe; stand-ins take the place of the JRE and the jars.
+check="$staging/check"
+cp -r "$root/release/windows/MyApp" "$check"
+mkdir -p "$check/jre/bin" "$check/lib"
+cp "$win32/launcher.exe" "$check/jre/bin/javaw.exe"
+touch "$check/lib/app.jar" "$check/lib/deps.jar" "$check/updater/updater.jar"
+echo "Building an installer of the sample with the packed makesetup"
+"$staging/$linuxTop/makesetup" "$check" --name MyApp --vendor Example --version "$version" \
+    -o "$staging/MyApp-setup.exe" >/dev/null
+rm -rf "$check" "$staging/MyApp-setup.exe"
 tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner --format=gnu \
     -C "$staging" -cf - "$linuxTop" | gzip -n -9 >"$out/$linuxTop.tar.gz"
 

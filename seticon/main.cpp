@@ -1,6 +1,6 @@
 // seticon: puts a vendor's icon on a copy of the launcher exe, changing only
-// the icon image's bytes and the PE checksum.
-#include "icon_image.hpp"
+// the icon image's bytes and the PE checksum, and on request adds a version block.
+#include "branding.hpp"
 #include "pe_icon.hpp"
 #include "picture.hpp"
 #include "platform.hpp"
@@ -9,12 +9,14 @@
 
 static const char usage[] =
     "usage: seticon LAUNCHER IMAGE OUTPUT\n"
+    "       seticon --name NAME --vendor VENDOR --version VERSION [--copyright TEXT]\n"
+    "               LAUNCHER IMAGE OUTPUT\n"
     "       seticon --help";
 
 static void printHelp() {
     printLine(stdout, std::string(usage) + "\n\n"
         "Writes OUTPUT as a copy of LAUNCHER (launcher.exe, or an exe seticon made of\n"
-        "it) whose icon shows IMAGE. OUTPUT may be LAUNCHER itself.\n"
+        "it with the icon alone) whose icon shows IMAGE. OUTPUT may be LAUNCHER itself.\n"
         "\n"
         "IMAGE is a PNG (any kind) or an ICO file; from an ICO, the smallest image at\n"
         "least 128 pixels wide is taken, else the largest. The picture is fitted into\n"
@@ -23,8 +25,17 @@ static void printHelp() {
         "are drawn, the others are transparent. Images over 8192 pixels a side and\n"
         "files over 64 MiB are refused.\n"
         "\n"
-        "Only the icon image and the PE checksum change; OUTPUT is written whole or\n"
-        "not at all. A signed LAUNCHER is refused: set the icon first, then sign.\n"
+        "  --name NAME --vendor VENDOR --version VERSION [--copyright TEXT]\n"
+        "           also give OUTPUT a version block, which Windows shows in the file's\n"
+        "           Properties, in Task Manager and in \"Open with\": FileDescription and\n"
+        "           ProductName NAME, CompanyName VENDOR, FileVersion and ProductVersion\n"
+        "           VERSION (1.2, 1.2.3 or 1.2.3.4, digits only), OriginalFilename the\n"
+        "           name of OUTPUT, LegalCopyright TEXT. It goes into a resource\n"
+        "           section added at the end of the exe.\n"
+        "\n"
+        "Without a version block only the icon image and the PE checksum change.\n"
+        "OUTPUT is written whole or not at all. A signed LAUNCHER is refused: set the\n"
+        "icon first, then sign.\n"
         "\n"
         "Exit status: 0 OUTPUT written, 1 an input cannot be used (nothing written),\n"
         "2 usage error.");
@@ -48,8 +59,24 @@ static std::string baseName(const std::string& path) {
 int seticonMain(const std::vector<std::string>& args) {
     std::vector<std::string> paths;
     bool optionsEnded = false;
-    for (const std::string& argument : args) {
-        if (!optionsEnded && (argument == "--help" || argument == "-h")) {
+    VersionBlock block;
+    std::vector<std::string*> given;
+    const std::pair<const char*, std::string*> textOptions[] = {
+        {"--name", &block.productName}, {"--vendor", &block.companyName},
+        {"--version", &block.version}, {"--copyright", &block.copyright}};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& argument = args[i];
+        std::string* text = nullptr;
+        for (const auto& option : textOptions) {
+            text = !optionsEnded && argument == option.first ? option.second : text;
+        }
+        if (text != nullptr) {
+            if (i + 1 == args.size()) {
+                return usageError(argument + " needs a value");
+            }
+            *text = args[++i];
+            given.push_back(text);
+        } else if (!optionsEnded && (argument == "--help" || argument == "-h")) {
             printHelp();
             return 0;
         } else if (!optionsEnded && argument == "--") {
@@ -63,9 +90,14 @@ int seticonMain(const std::vector<std::string>& args) {
     if (paths.size() != 3 || std::find(paths.begin(), paths.end(), std::string()) != paths.end()) {
         return usageError("give LAUNCHER, IMAGE and OUTPUT");
     }
+    bool versioned = !given.empty();
+    if (versioned && (block.productName.empty() || block.companyName.empty() || block.version.empty())) {
+        return usageError("a version block needs --name, --vendor and --version, none of them empty");
+    }
     const std::string& launcherPath = paths[0];
     const std::string& imagePath = paths[1];
     const std::string& outputPath = paths[2];
+    block.originalFilename = baseName(outputPath);
 
     std::vector<uint8_t> exe, image;
     std::string problem = readWholeFile(launcherPath, INPUT_MAX_BYTES, exe);
@@ -74,6 +106,9 @@ int seticonMain(const std::vector<std::string>& args) {
     }
     LauncherSlots slots;
     problem = findLauncherSlots(exe, launcherPath, slots);
+    if (problem.empty() && versioned) {
+        problem = checkVersionBlock(block);
+    }
     if (!problem.empty()) {
         return refuse(problem);
     }
@@ -88,14 +123,9 @@ int seticonMain(const std::vector<std::string>& args) {
     }
 
     int fittedWidth = 0, fittedHeight = 0;
-    std::vector<uint8_t> pixels;
-    if (!iconPixels(picture, pixels, fittedWidth, fittedHeight)) {
-        return refuse("not enough memory to scale " + imagePath + " (" + picture.origin + "); give a smaller image");
-    }
-    std::copy(pixels.begin(), pixels.end(), exe.begin() + slots.iconOffset + ICON_HEADER_SIZE);
-    uint32_t checksum = peChecksum(exe, slots.checksumOffset);
-    for (int i = 0; i < 4; ++i) {
-        exe[slots.checksumOffset + i] = static_cast<uint8_t>(checksum >> (8 * i));
+    problem = brandLauncher(exe, launcherPath, &picture, versioned ? &block : nullptr, fittedWidth, fittedHeight);
+    if (!problem.empty()) {
+        return refuse(problem);
     }
     problem = writeFileAtomically(outputPath, exe, launcherPath);
     if (!problem.empty()) {
@@ -110,7 +140,8 @@ int seticonMain(const std::vector<std::string>& args) {
         how += " and centred";
     }
     std::string output = baseName(outputPath);
-    printLine(stdout, output + ": icon set from " + baseName(imagePath) + " (" + picture.origin + ", " + how +
-                          "); sign " + output + " now if you sign");
+    std::string version = versioned ? ", version block " + block.productName + " " + block.version : "";
+    printLine(stdout, output + ": icon set from " + baseName(imagePath) + " (" + picture.origin + ", " + how + ")" +
+                          version + "; sign " + output + " now if you sign");
     return 0;
 }

@@ -10,14 +10,6 @@ namespace {
 const uint32_t RT_ICON_ID = 3;
 const uint32_t RT_GROUP_ICON_ID = 14;
 
-uint32_t u16(const std::vector<uint8_t>& bytes, size_t offset) {
-    return readLe16(bytes.data() + offset);
-}
-
-uint32_t u32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return readLe32(bytes.data() + offset);
-}
-
 std::string typeName(uint32_t id) {
     switch (id) {
     case 1: return "cursor";
@@ -50,15 +42,15 @@ bool readDirectory(const std::vector<uint8_t>& exe, size_t base, size_t size, ui
         return false;
     }
     size_t at = base + offset;
-    size_t count = u16(exe, at + 12) + u16(exe, at + 14);
+    size_t count = readLe16(exe, at + 12) + readLe16(exe, at + 14);
     if ((size - offset - 16) / 8 < count) {
         return false;
     }
     entries.clear();
     for (size_t i = 0; i < count; ++i) {
         size_t entry = at + 16 + 8 * i;
-        uint32_t name = u32(exe, entry);
-        uint32_t target = u32(exe, entry + 4);
+        uint32_t name = readLe32(exe, entry);
+        uint32_t target = readLe32(exe, entry + 4);
         entries.push_back({name & 0x80000000u ? ~0u : name, target & 0x7fffffffu, (target & 0x80000000u) != 0});
     }
     return true;
@@ -76,7 +68,7 @@ std::string entryList(const std::vector<Entry>& entries, bool types) {
 // Follows a type's directory down to its single name and single language.
 // Returns "" and the data entry's offset, or what was found instead.
 std::string singleResource(const std::vector<uint8_t>& exe, size_t base, size_t size, const Entry& type,
-                           uint32_t& name, uint32_t& dataEntry) {
+                           uint32_t& name, uint32_t& language, uint32_t& dataEntry) {
     std::vector<Entry> names, languages;
     if (!type.directory || !readDirectory(exe, base, size, type.target, names)) {
         return "a damaged resource directory";
@@ -94,6 +86,7 @@ std::string singleResource(const std::vector<uint8_t>& exe, size_t base, size_t 
         return typeName(type.id) + " " + std::to_string(name) + " in " + std::to_string(languages.size()) +
                " languages";
     }
+    language = languages[0].id;
     dataEntry = languages[0].target;
     return "";
 }
@@ -144,49 +137,51 @@ std::string findLauncherSlots(const std::vector<uint8_t>& exe, const std::string
         return notLauncher + "its resources are " + entryList(types, true) +
                " instead of only an icon group and its icon" + useLauncher;
     }
-    uint32_t iconName = 0, iconData = 0, groupName = 0, groupData = 0;
-    std::string problem = singleResource(exe, base, resourceSize, types[1], groupName, groupData);
+    uint32_t iconName = 0, iconLanguage = 0, iconData = 0, groupName = 0, groupLanguage = 0, groupData = 0;
+    std::string problem = singleResource(exe, base, resourceSize, types[1], groupName, groupLanguage, groupData);
     if (problem.empty() && groupName != 1) {
         problem = "icon group " + std::to_string(groupName) + " instead of icon group 1";
     }
     if (problem.empty()) {
-        problem = singleResource(exe, base, resourceSize, types[0], iconName, iconData);
+        problem = singleResource(exe, base, resourceSize, types[0], iconName, iconLanguage, iconData);
     }
     if (!problem.empty()) {
         return notLauncher + "it has " + problem + useLauncher;
     }
 
-    size_t groupAt = peFileOffset(exe, headers, u32(exe, base + groupData), u32(exe, base + groupData + 4));
-    size_t groupSize = u32(exe, base + groupData + 4);
+    size_t groupAt = peFileOffset(exe, headers, readLe32(exe, base + groupData), readLe32(exe, base + groupData + 4));
+    size_t groupSize = readLe32(exe, base + groupData + 4);
     if (groupAt == 0 || groupSize < 6) {
         return notLauncher + "its icon group lies outside the file" + useLauncher;
     }
-    size_t imageCount = u16(exe, groupAt + 4);
-    if (groupSize != 6 + 14 || u16(exe, groupAt) != 0 || u16(exe, groupAt + 2) != 1 || imageCount != 1) {
+    size_t imageCount = readLe16(exe, groupAt + 4);
+    if (groupSize != 6 + 14 || readLe16(exe, groupAt) != 0 || readLe16(exe, groupAt + 2) != 1 || imageCount != 1) {
         return notLauncher + "its icon group holds " + std::to_string(imageCount) +
                " images instead of one 128x128 image" + useLauncher;
     }
     size_t groupEntry = groupAt + 6;
     uint32_t width = exe[groupEntry] == 0 ? 256 : exe[groupEntry];
     uint32_t height = exe[groupEntry + 1] == 0 ? 256 : exe[groupEntry + 1];
-    uint32_t bits = u16(exe, groupEntry + 6);
-    if (width != ICON_SIDE || height != ICON_SIDE || bits != 24 || u32(exe, groupEntry + 8) != ICON_IMAGE_SIZE ||
-        u16(exe, groupEntry + 12) != iconName) {
+    uint32_t bits = readLe16(exe, groupEntry + 6);
+    if (width != ICON_SIDE || height != ICON_SIDE || bits != 24 || readLe32(exe, groupEntry + 8) != ICON_IMAGE_SIZE ||
+        readLe16(exe, groupEntry + 12) != iconName) {
         char found[96];
         std::snprintf(found, sizeof found, "its icon is %ux%u at %u bits instead of 128x128 at 24 bits", width,
                       height, bits);
         return notLauncher + found + useLauncher;
     }
 
-    size_t imageSize = u32(exe, base + iconData + 4);
-    size_t imageAt = peFileOffset(exe, headers, u32(exe, base + iconData), ICON_IMAGE_SIZE);
-    if (imageSize != ICON_IMAGE_SIZE || imageAt == 0 || u32(exe, imageAt) != ICON_HEADER_SIZE ||
-        u32(exe, imageAt + 4) != ICON_SIDE || u32(exe, imageAt + 8) != 2 * ICON_SIDE || u16(exe, imageAt + 12) != 1 ||
-        u16(exe, imageAt + 14) != 24 || u32(exe, imageAt + 16) != 0) {
+    size_t imageSize = readLe32(exe, base + iconData + 4);
+    size_t imageAt = peFileOffset(exe, headers, readLe32(exe, base + iconData), ICON_IMAGE_SIZE);
+    if (imageSize != ICON_IMAGE_SIZE || imageAt == 0 || readLe32(exe, imageAt) != ICON_HEADER_SIZE ||
+        readLe32(exe, imageAt + 4) != ICON_SIDE || readLe32(exe, imageAt + 8) != 2 * ICON_SIDE || readLe16(exe, imageAt + 12) != 1 ||
+        readLe16(exe, imageAt + 14) != 24 || readLe32(exe, imageAt + 16) != 0) {
         return notLauncher + "its icon image is not a 51,240-byte 128x128 24-bit bitmap" + useLauncher;
     }
     slots.iconOffset = imageAt;
     slots.checksumOffset = headers.checksumOffset;
+    slots.icon = {iconName, iconLanguage, base + iconData};
+    slots.group = {groupName, groupLanguage, base + groupData};
     return "";
 }
 
@@ -200,4 +195,8 @@ uint32_t peChecksum(const std::vector<uint8_t>& exe, size_t checksumOffset) {
     }
     sum = (sum & 0xffff) + (sum >> 16);
     return static_cast<uint32_t>(sum + exe.size());
+}
+
+void updatePeChecksum(std::vector<uint8_t>& exe, size_t checksumOffset) {
+    writeLe32(exe, checksumOffset, peChecksum(exe, checksumOffset));
 }

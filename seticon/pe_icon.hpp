@@ -14,10 +14,20 @@ const size_t ICON_COLOUR_SIZE = ICON_SIDE * ICON_SIDE * 3;
 const size_t ICON_MASK_SIZE = ICON_SIDE * ICON_SIDE / 8;
 const size_t ICON_IMAGE_SIZE = ICON_HEADER_SIZE + ICON_COLOUR_SIZE + ICON_MASK_SIZE;  // 51,240
 
+// One resource of the launcher: its name, its language and the file offset of
+// its data entry (RVA, size, code page).
+struct LauncherResource {
+    uint32_t name;
+    uint32_t language;
+    size_t dataEntry;
+};
+
 // Where a launcher keeps the bytes seticon changes.
 struct LauncherSlots {
     size_t iconOffset;      // file offset of the icon image
     size_t checksumOffset;  // file offset of the PE header's CheckSum field
+    LauncherResource icon;
+    LauncherResource group;
 };
 
 // Checks that exe (read from the file name) is a launcher: a PE file whose
@@ -28,3 +38,5 @@ std::string findLauncherSlots(const std::vector<uint8_t>& exe, const std::string
 
 // The PE image checksum of the file, the CheckSum field counted as zero.
 uint32_t peChecksum(const std::vector<uint8_t>& exe, size_t checksumOffset);
+// Writes the checksum of the file into its CheckSum field.
+void updatePeChecksum(std::vector<uint8_t>& exe, size_t checksumOffset);

@@ -6,10 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int main(int argc, char* argv[]) {
-    return seticonMain(std::vector<std::string>(argv + 1, argv + argc));
-}
-
 namespace {
 
 // Closes the descriptor when the function that opened it returns.

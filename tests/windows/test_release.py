@@ -25,9 +25,10 @@ ARCHIVES = {}  # kind: (first run's path, second run's path)
 
 SAMPLE = ["MyApp/config/boot.xml", "MyApp/updater/config/boot.xml"]
 WIN32_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck.exe", "launcher.exe", "seticon.exe"])
-LINUX_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck", "launcher", "seticon"])
+LINUX_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck", "launcher", "launcher.exe", "makesetup",
+                                "seticon"])
 LINUX_DIRS = ["", "MyApp", "MyApp/config", "MyApp/updater", "MyApp/updater/config"]
-EXECUTABLES = {"launcher.exe", "bootcheck.exe", "seticon.exe", "launcher", "bootcheck", "seticon"}
+EXECUTABLES = {"launcher.exe", "bootcheck.exe", "seticon.exe", "launcher", "bootcheck", "seticon", "makesetup"}
 
 ELF_X86_64 = (b"\x7fELF\x02\x01", 62)  # 64-bit little-endian, EM_X86_64
 
@@ -158,7 +159,7 @@ class LinuxTarball(unittest.TestCase):
 
     def test_binaries_are_stripped_x86_64_programs(self):
         _, files = self.members()
-        for name in ("launcher", "bootcheck", "seticon"):
+        for name in ("launcher", "bootcheck", "seticon", "makesetup"):
             with self.subTest(binary=name):
                 data = files[name]
                 self.assertEqual((data[:6], int.from_bytes(data[18:20], "little")), ELF_X86_64)
@@ -186,6 +187,28 @@ class LinuxTarball(unittest.TestCase):
             result = subprocess.run([sys.executable, os.path.join(HERE, "check_pe.py"), "i386=" + output],
                                     capture_output=True, text=True)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_makesetup_brands_the_packed_launcher_exe(self):
+        _, files = self.members()
+        with zipfile.ZipFile(ARCHIVES["win32"][0]) as archive:
+            self.assertEqual(files["launcher.exe"], archive.read("launcher-%s-win32/launcher.exe" % OPTIONS.version))
+        with tempfile.TemporaryDirectory() as scratch:
+            with tarfile.open(self.path, "r:gz") as archive:
+                archive.extractall(scratch)
+            folder = os.path.join(scratch, self.top)
+            app = os.path.join(folder, "MyApp")
+            for stand_in in ("jre/bin/javaw.exe", "lib/app.jar", "lib/deps.jar", "updater/updater.jar"):
+                os.makedirs(os.path.dirname(os.path.join(app, stand_in)), exist_ok=True)
+                shutil.copy(os.path.join(folder, "launcher.exe"), os.path.join(app, stand_in))
+            # The Linux sample's boot file names jre/bin/java: the Windows one is what makesetup takes.
+            with zipfile.ZipFile(ARCHIVES["win32"][0]) as archive:
+                for name in SAMPLE:
+                    with open(os.path.join(folder, name), "wb") as f:
+                        f.write(archive.read("launcher-%s-win32/%s" % (OPTIONS.version, name)))
+            result = subprocess.run([os.path.join(folder, "makesetup"), app, "--name", "MyApp", "--vendor", "Example",
+                                     "--version", OPTIONS.version], capture_output=True, text=True, cwd=scratch)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertTrue(result.stdout.startswith("MyApp-%s-setup.exe: installer of MyApp" % OPTIONS.version))
 
     def test_bootcheck_reads_the_sample_as_taught(self):
         # The sample holds boot files only: bootcheck reads both without a

@@ -1,0 +1,92 @@
+#include "app_folder.hpp"
+
+#include "check_boot_file.hpp"
+#include "program_file.hpp"
+#include "setup_options.hpp"
+
+#include "base_win.hpp"
+#include "const.hpp"
+
+#include <boost/filesystem/operations.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+
+namespace fs = boost::filesystem;
+
+static std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string listAppFolder(const std::string& appDir, const std::string& skip, std::vector<AppEntry>& entries,
+                          uintmax_t& totalBytes) {
+    entries.clear();
+    totalBytes = 0;
+    std::map<std::string, std::string> byFoldedName;
+    boost::system::error_code error;
+    fs::recursive_directory_iterator it(appDir, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const fs::path& path = it->path();
+        std::string relative = path.lexically_relative(appDir).generic_string();
+        std::string name = path.filename().string();
+        std::string problem = windowsNameProblem(name);
+        if (!problem.empty()) {
+            return "\"" + relative + "\" in the app folder cannot be installed on Windows (" + problem +
+                   "); rename it";
+        }
+        std::string folded = lowerAscii(relative);
+        if (byFoldedName.count(folded) != 0) {
+            return "\"" + relative + "\" and \"" + byFoldedName[folded] +
+                   "\" in the app folder differ only in case, which is one name on Windows; rename one";
+        }
+        byFoldedName[folded] = relative;
+        if (it.depth() == 0 && lowerAscii(name) == "uninstall.exe") {
+            return "the app folder holds uninstall.exe, the name of the uninstaller the installer adds; rename it";
+        }
+        fs::file_status link = it->symlink_status(error);
+        fs::file_status status = it->status(error);
+        if (error) {
+            return "\"" + relative + "\" in the app folder cannot be read (" + error.message() + ")";
+        }
+        if (fs::is_symlink(link) && fs::is_directory(status)) {
+            return "\"" + relative + "\" in the app folder is a link to a folder; copy the folder in instead";
+        }
+        if (fs::is_directory(status)) {
+            entries.push_back({relative, true});
+        } else if (fs::is_regular_file(status)) {
+            if (it.depth() == 0 && lowerAscii(name) == lowerAscii(skip)) {
+                continue;
+            }
+            totalBytes += fs::file_size(path, error);
+            entries.push_back({relative, false});
+        } else {
+            return "\"" + relative + "\" in the app folder is " +
+                   (fs::exists(status) ? "not a regular file" : "a broken link") + "; remove it";
+        }
+    }
+    if (error) {
+        return "the app folder cannot be read (" + error.message() + ")";
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const AppEntry& a, const AppEntry& b) { return a.relative < b.relative; });
+    return "";
+}
+
+std::vector<BootFileReport> checkBootFiles(const std::string& folder) {
+    useWindowsRules();
+    std::string appDir = fs::canonical(folder).string();
+    appDir += isFileSeparator(appDir.back()) ? "" : fileSep;
+    StartInputs start{appDir, parentDirOf(appDir), {}, 0};
+    return {
+        checkBootFile("main application", mainBootFileOf(appDir), appDir, start),
+        checkBootFile("updater", updaterBootFileOf(appDir), updaterDirOf(appDir), start),
+    };
+}
+
+bool forwardsArguments(const BootFileReport& mainReport) {
+    return !mainReport.environment.empty();
+}

@@ -1,0 +1,353 @@
+// makesetup: turns an app folder into a per-user Windows installer with the
+// vendor's name, icon, version, document types and signature, through NSIS.
+#include "app_folder.hpp"
+#include "nsis_script.hpp"
+#include "setup_options.hpp"
+
+#include "branding.hpp"
+#include "pe_icon.hpp"
+#include "platform.hpp"
+#include "report.hpp"
+
+#include "little_endian.hpp"
+
+#include <boost/filesystem/operations.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = boost::filesystem;
+
+static const char usage[] =
+    "usage: makesetup APP_DIR --name NAME --vendor VENDOR --version VERSION\n"
+    "                 [--exe FILE.exe] [--launcher LAUNCHER.exe] [--icon PNG|ICO]\n"
+    "                 [--document .EXT=TYPE-NAME]... [--id ID] [--copyright TEXT]\n"
+    "                 [--sign-command CMD] [--arch x86|amd64] [-o SETUP.exe]\n"
+    "       makesetup --help";
+
+static void printHelp() {
+    printLine(stdout, std::string(usage) + "\n\n"
+        "Builds a Windows installer of APP_DIR (config/boot.xml, updater/config/boot.xml,\n"
+        "the jars, a bundled JRE: copied whole) with makensis. It installs per user,\n"
+        "without elevation, into %LOCALAPPDATA%\\Programs\\NAME (/D= chooses another\n"
+        "folder), adds a Start menu entry NAME, an entry in \"Apps & features\", the\n"
+        "document types, and an uninstaller that removes the folder whole. Installing a\n"
+        "new version replaces the installed one. /S installs and uninstalls silently.\n"
+        "\n"
+        "  --name NAME        the product's name as users see it\n"
+        "  --vendor VENDOR    the publisher\n"
+        "  --version VERSION  1.2, 1.2.3 or 1.2.3.4, digits only\n"
+        "  --exe FILE.exe     the launcher's file name in the installed folder\n"
+        "                     (default NAME.exe)\n"
+        "  --launcher EXE     the launcher to ship (default: launcher.exe beside makesetup)\n"
+        "  --icon PNG|ICO     the picture of the exe, the shortcut, the documents and the\n"
+        "                     installer (default: the launcher's own)\n"
+        "  --document .EXT=TYPE-NAME\n"
+        "                     a document type the app opens (repeatable); needs\n"
+        "                     launcherArgs=append in config/boot.xml\n"
+        "  --id ID            what identifies the product across versions (default:\n"
+        "                     derived from vendor and name)\n"
+        "  --copyright TEXT   LegalCopyright of the exe's version block\n"
+        "  --sign-command CMD signs a file in place: run as CMD FILE for the branded exe,\n"
+        "                     the uninstaller and the installer; non-zero stops the build\n"
+        "  --arch x86|amd64   the installer's own architecture (default x86)\n"
+        "  -o SETUP.exe       the output (default NAME-VERSION-setup.exe here)\n"
+        "\n"
+        "Before makensis runs, the boot files are checked as bootcheck --windows checks\n"
+        "them; errors stop the build. Nothing is left behind when anything fails.\n"
+        "\n"
+        "Exit status: 0 installer written, 1 an input cannot be used or a step failed\n"
+        "(nothing written), 2 usage error.");
+}
+
+static volatile std::sig_atomic_t interruption = 0;
+
+static void interrupt(int signal) {
+    interruption = signal;
+}
+
+static int usageError(const std::string& message) {
+    printLine(stderr, "makesetup: " + message + "\n" + usage);
+    return 2;
+}
+
+static int refuse(const std::string& message) {
+    printLine(stderr, "makesetup: error: " + message);
+    return 1;
+}
+
+static std::string programOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string list = path != nullptr ? path : "";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        std::string folder = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
+// Runs program with args in folder, its output into logPath (or ours when
+// empty). Returns its exit status, 128 + the signal that ended it, or -1.
+static int runProgram(const std::vector<std::string>& command, const std::string& folder, const std::string& logPath) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (!logPath.empty()) {
+            int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (log < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0) {
+                _exit(127);
+            }
+        }
+        if (!folder.empty() && chdir(folder.c_str()) != 0) {
+            _exit(127);
+        }
+        std::vector<char*> argv;
+        for (const std::string& word : command) {
+            argv.push_back(const_cast<char*>(word.c_str()));
+        }
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    if (child < 0) {
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+static std::string readText(const std::string& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+static bool writeText(const std::string& path, const std::string& text) {
+    std::ofstream file(path.c_str(), std::ios::binary);
+    file << text;
+    file.close();
+    return !file.fail();
+}
+
+static std::string ownFolder() {
+    boost::system::error_code error;
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : self.parent_path().string();
+}
+
+// The icon image of a launcher as an ICO file of one 128x128 24-bit image.
+static std::vector<uint8_t> icoFile(const std::vector<uint8_t>& exe, size_t iconOffset) {
+    std::vector<uint8_t> ico(22 + ICON_IMAGE_SIZE, 0);
+    writeLe16(ico, 2, 1);
+    writeLe16(ico, 4, 1);
+    ico[6] = ICON_SIDE;
+    ico[7] = ICON_SIDE;
+    writeLe16(ico, 10, 1);
+    writeLe16(ico, 12, 24);
+    writeLe32(ico, 14, static_cast<uint32_t>(ICON_IMAGE_SIZE));
+    writeLe32(ico, 18, 22);
+    std::copy(exe.begin() + iconOffset, exe.begin() + iconOffset + ICON_IMAGE_SIZE, ico.begin() + 22);
+    return ico;
+}
+
+static std::string megabytes(uintmax_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+// Everything after the checks, in the scratch folder beside the output.
+static int buildInstaller(const SetupOptions& options, const std::vector<AppEntry>& entries, uintmax_t appBytes,
+                          const std::vector<uint8_t>& exe, size_t iconOffset, const std::string& makensis,
+                          const std::string& scratch) {
+    bool signing = !options.signCommand.empty();
+    std::string brandedExe = scratch + "/brand/" + options.exe;
+    boost::system::error_code error;
+    fs::create_directory(scratch + "/brand", error);
+    if (!error) {
+        fs::create_directory(scratch + "/files", error);
+    }
+    if (!error) {
+        fs::create_symlink(brandedExe, scratch + "/files/branded.exe", error);
+    }
+    std::string appFolder = fs::canonical(options.appDir).string();
+    for (size_t i = 0; i < entries.size() && !error; ++i) {
+        if (!entries[i].folder) {
+            fs::create_symlink(appFolder + "/" + entries[i].relative, scratch + "/files/" + nsisSourceName(i), error);
+        }
+    }
+    std::vector<uint8_t> ico = icoFile(exe, iconOffset);
+    std::string problem = error ? error.message() : writeFileAtomically(brandedExe, exe, brandedExe);
+    if (problem.empty()) {
+        problem = writeFileAtomically(scratch + "/icon.ico", ico, scratch + "/icon.ico");
+    }
+    bool written = problem.empty() && writeText(scratch + "/setup.nsi", nsisScript(options)) &&
+                   writeText(scratch + "/values.nsh", nsisValues(options, appBytes + exe.size(), signing)) &&
+                   writeText(scratch + "/content.nsh", nsisContent(options, entries)) &&
+                   (!signing || (writeText(scratch + "/sign", "#!/bin/sh\n" + options.signCommand + " \"$1\"\n") &&
+                                 chmod((scratch + "/sign").c_str(), 0700) == 0));
+    if (!written) {
+        return refuse("cannot write in " + scratch + (problem.empty() ? "" : " (" + problem + ")") +
+                      "; choose an output folder you can write to");
+    }
+    if (signing) {
+        int status = runProgram({"/bin/sh", scratch + "/sign", brandedExe}, "", "");
+        if (status != 0) {
+            return refuse("the sign command ended with " + std::to_string(status) + " on " + options.exe +
+                          "; nothing was written");
+        }
+    }
+    if (interruption != 0) {
+        return 1;
+    }
+    std::string log = scratch + "/makensis.log";
+    int status = runProgram({makensis, "-V2", "-INPUTCHARSET", "UTF8", "setup.nsi"}, scratch, log);
+    if (status != 0 || interruption != 0) {
+        std::string output = readText(log);
+        if (!output.empty() && output.back() == '\n') {
+            output.pop_back();
+        }
+        return refuse("makensis ended with " + std::to_string(status) +
+                      (signing ? " (a sign command that fails on the uninstaller stops it too)" : "") +
+                      "; nothing was written. Its output:\n" + output);
+    }
+    if (signing) {
+        status = runProgram({"/bin/sh", scratch + "/sign", scratch + "/setup.exe"}, "", "");
+        if (status != 0) {
+            return refuse("the sign command ended with " + std::to_string(status) +
+                          " on the installer; nothing was written");
+        }
+    }
+    if (interruption != 0) {
+        return 1;
+    }
+    if (rename((scratch + "/setup.exe").c_str(), options.output.c_str()) != 0) {
+        return refuse("cannot write " + options.output + " (" + std::strerror(errno) + ")");
+    }
+    size_t files = static_cast<size_t>(std::count_if(entries.begin(), entries.end(),
+                                                     [](const AppEntry& entry) { return !entry.folder; }));
+    printLine(stdout, options.output + ": installer of " + options.name + " " + options.version + " by " +
+                          options.vendor + " (" + options.arch + "), " + std::to_string(files + 1) + " files, " +
+                          megabytes(appBytes + exe.size()) + " installed, " +
+                          std::to_string(options.documents.size()) + " document types" +
+                          (signing ? ", signed" : ""));
+    return 0;
+}
+
+int main(int argc, char* argv[]) {
+    SetupOptions options;
+    bool help = false;
+    std::string problem = parseSetupOptions(std::vector<std::string>(argv + 1, argv + argc), options, help);
+    if (help) {
+        printHelp();
+        return 0;
+    }
+    if (!problem.empty()) {
+        return usageError(problem);
+    }
+    problem = checkSetupOptions(options);
+    if (!problem.empty()) {
+        return refuse(problem);
+    }
+    boost::system::error_code error;
+    if (!fs::is_directory(options.appDir, error)) {
+        return refuse("APP_DIR \"" + options.appDir + "\" is not a folder; give the app folder that holds config/boot.xml");
+    }
+
+    std::vector<BootFileReport> reports = checkBootFiles(options.appDir);
+    int errors = countFindings(reports, true);
+    for (const BootFileReport& report : reports) {
+        for (const Finding& finding : report.findings) {
+            printLine(stderr, findingLine(finding));
+        }
+    }
+    if (errors > 0) {
+        return refuse("the boot files have " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") +
+                      " (above), so the installed app would not start; correct them (bootcheck --windows " +
+                      options.appDir + " checks again)");
+    }
+    if (!options.documents.empty() && !forwardsArguments(reports[0])) {
+        return refuse("--document needs the app to get the document's name, but " + reports[0].path +
+                      " does not forward the launcher's arguments; add <item key=\"launcherArgs\" value=\"append\"/> "
+                      "to its <boot>");
+    }
+    std::vector<AppEntry> entries;
+    uintmax_t appBytes = 0;
+    problem = listAppFolder(options.appDir, options.exe, entries, appBytes);
+    if (!problem.empty()) {
+        return refuse(problem);
+    }
+
+    std::string makensis = programOnPath("makensis");
+    if (makensis.empty()) {
+        return refuse("makensis is not installed; install the package nsis (apt-get install nsis)");
+    }
+
+    std::string launcherPath = options.launcher.empty() ? ownFolder() + "/launcher.exe" : options.launcher;
+    std::vector<uint8_t> exe;
+    problem = readWholeFile(launcherPath, INPUT_MAX_BYTES, exe);
+    if (!problem.empty()) {
+        return refuse("cannot read the launcher " + launcherPath + " (" + problem + "); give it with --launcher");
+    }
+    Picture picture;
+    if (!options.icon.empty()) {
+        std::vector<uint8_t> image;
+        problem = readWholeFile(options.icon, INPUT_MAX_BYTES, image);
+        if (!problem.empty()) {
+            return refuse("cannot read " + options.icon + " (" + problem + "); give a PNG or ICO file");
+        }
+        problem = decodeImage(image, options.icon, picture);
+        if (!problem.empty()) {
+            return refuse(problem);
+        }
+    }
+    LauncherSlots slots;
+    problem = findLauncherSlots(exe, launcherPath, slots);
+    VersionBlock block{options.name, options.vendor, options.version, options.exe, options.copyright};
+    int fittedWidth = 0, fittedHeight = 0;
+    if (problem.empty()) {
+        problem = brandLauncher(exe, launcherPath, options.icon.empty() ? nullptr : &picture, &block, fittedWidth,
+                                fittedHeight);
+    }
+    if (!problem.empty()) {
+        return refuse(problem);
+    }
+
+    fs::path output = fs::absolute(options.output);
+    std::string pattern = (output.parent_path() / ("." + output.filename().string() + ".makesetup-XXXXXX")).string();
+    std::vector<char> scratchName(pattern.begin(), pattern.end());
+    scratchName.push_back('\0');
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, interrupt);
+    }
+    if (mkdtemp(scratchName.data()) == nullptr) {
+        return refuse("cannot write in " + output.parent_path().string() + " (" + std::strerror(errno) +
+                      "); choose an output folder you can write to");
+    }
+    std::string scratch = scratchName.data();
+    int status = buildInstaller(options, entries, appBytes, exe, slots.iconOffset, makensis, scratch);
+    fs::remove_all(scratch, error);
+    if (interruption != 0) {
+        printLine(stderr, "makesetup: interrupted; nothing was written");
+        std::signal(interruption, SIG_DFL);
+        std::raise(interruption);
+    }
+    return status;
+}

@@ -1,0 +1,226 @@
+#include "setup_options.hpp"
+
+#include "pe_version.hpp"
+#include "utf8.hpp"
+
+#include <boost/uuid/name_generator_sha1.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+const size_t NAME_MAX_CHARACTERS = 64;
+const size_t EXTENSION_MAX_LETTERS = 16;
+const size_t ID_MAX_CHARACTERS = 64;
+
+size_t characterCount(const std::string& text) {
+    size_t count = 0;
+    for (size_t i = 0; i < text.size(); i += std::max<size_t>(1, utf8Length(text, i))) {
+        ++count;
+    }
+    return count;
+}
+
+bool isAsciiWord(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// A Windows registry ProgID: letters, digits and dots, at most 39 characters.
+std::string progIdOf(const std::string& id, const std::string& extension) {
+    std::string base;
+    for (char c : id) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '.') {
+            base += c;
+        }
+    }
+    std::string suffix;
+    for (char c : extension.substr(1)) {
+        suffix += std::isalnum(static_cast<unsigned char>(c)) ? c : '.';
+    }
+    if (base.empty() || !std::isalpha(static_cast<unsigned char>(base[0]))) {
+        base = "App" + base;
+    }
+    base = base.substr(0, 38 - suffix.size());
+    return base + "." + suffix;
+}
+
+}  // namespace
+
+std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions& options, bool& help) {
+    help = false;
+    std::vector<std::string> folders;
+    bool optionsEnded = false;
+    const std::pair<const char*, std::string*> valued[] = {
+        {"--name", &options.name},         {"--vendor", &options.vendor},   {"--version", &options.version},
+        {"--exe", &options.exe},           {"--launcher", &options.launcher}, {"--icon", &options.icon},
+        {"--id", &options.id},             {"--copyright", &options.copyright},
+        {"--sign-command", &options.signCommand}, {"--arch", &options.arch}, {"-o", &options.output}};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& argument = args[i];
+        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            folders.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument == "--help" || argument == "-h") {
+            help = true;
+            return "";
+        }
+        bool isDocument = argument == "--document";
+        std::string* target = nullptr;
+        for (const auto& option : valued) {
+            target = argument == option.first ? option.second : target;
+        }
+        if (target == nullptr && !isDocument) {
+            return "unknown option " + argument;
+        }
+        if (i + 1 == args.size()) {
+            return argument + " needs a value";
+        }
+        const std::string& value = args[++i];
+        if (isDocument) {
+            size_t equals = value.find('=');
+            if (equals == std::string::npos) {
+                return "--document takes .EXT=TYPE-NAME, such as .myrep=Report";
+            }
+            options.documents.push_back({value.substr(0, equals), value.substr(equals + 1), ""});
+        } else {
+            *target = value;
+        }
+    }
+    if (folders.size() != 1 || folders[0].empty()) {
+        return "give one APP_DIR";
+    }
+    options.appDir = folders[0];
+    for (const auto& required : {std::make_pair("--name", &options.name), std::make_pair("--vendor", &options.vendor),
+                                 std::make_pair("--version", &options.version)}) {
+        if (required.second->empty()) {
+            return std::string("give ") + required.first;
+        }
+    }
+    return "";
+}
+
+std::string windowsNameProblem(const std::string& name) {
+    static const char* const reserved[] = {"con", "prn", "aux", "nul", "com1", "com2", "com3", "com4", "com5",
+                                           "com6", "com7", "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4",
+                                           "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
+    if (name.empty() || name == "." || name == "..") {
+        return "it is empty";
+    }
+    for (size_t i = 0; i < name.size();) {
+        size_t length = utf8Length(name, i);
+        if (length == 0) {
+            return "it is not UTF-8";
+        }
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (length == 1 && (c < 0x20 || std::string("<>:\"/\\|?*").find(name[i]) != std::string::npos)) {
+            return "Windows does not allow the character " +
+                   (c < 0x20 ? std::string("with code ") + std::to_string(c) : "\"" + name.substr(i, 1) + "\"") +
+                   " in a file name";
+        }
+        i += length;
+    }
+    if (name.back() == ' ' || name.back() == '.') {
+        return "Windows drops a blank or dot at the end of a file name";
+    }
+    std::string stem = lower(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ') {
+        stem.pop_back();
+    }
+    if (std::find(std::begin(reserved), std::end(reserved), stem) != std::end(reserved)) {
+        return "\"" + stem + "\" is a device name on Windows";
+    }
+    return "";
+}
+
+std::string derivedId(const std::string& vendor, const std::string& name) {
+    // A name-based UUID in a namespace of our own: stable, ASCII, unique per vendor and name.
+    boost::uuids::name_generator_sha1 generate(boost::uuids::ns::url());
+    boost::uuids::uuid ns = generate(std::string("makesetup:product"));
+    boost::uuids::name_generator_sha1 product(ns);
+    return "{" + boost::uuids::to_string(product(vendor + "\n" + name)) + "}";
+}
+
+std::string checkSetupOptions(SetupOptions& options) {
+    std::string problem = windowsNameProblem(options.name);
+    if (!problem.empty()) {
+        return "the name \"" + options.name + "\" cannot be a folder name on Windows (" + problem +
+               "), and it names the install folder and the Start menu entry; choose another --name";
+    }
+    if (characterCount(options.name) > NAME_MAX_CHARACTERS) {
+        return "the name is longer than " + std::to_string(NAME_MAX_CHARACTERS) +
+               " characters, and it names the install folder; choose a shorter --name";
+    }
+    if (options.exe.empty()) {
+        options.exe = options.name + ".exe";
+    }
+    problem = windowsNameProblem(options.exe);
+    if (problem.empty() && (options.exe.size() < 5 || lower(options.exe.substr(options.exe.size() - 4)) != ".exe")) {
+        problem = "it does not end in .exe";
+    }
+    if (problem.empty() && lower(options.exe) == "uninstall.exe") {
+        problem = "the uninstaller has that name";
+    }
+    if (!problem.empty()) {
+        return "--exe \"" + options.exe + "\" cannot be the launcher's file name (" + problem +
+               "); give a name such as MyApp.exe";
+    }
+    VersionBlock block{options.name, options.vendor, options.version, options.exe, options.copyright};
+    problem = checkVersionBlock(block);
+    if (!problem.empty()) {
+        return problem;
+    }
+    if (options.arch != "x86" && options.arch != "amd64") {
+        return "--arch \"" + options.arch + "\" is neither x86 nor amd64; give x86 (runs on every Windows) or amd64";
+    }
+    if (options.id.empty()) {
+        options.id = derivedId(options.vendor, options.name);
+    } else if (options.id.size() > ID_MAX_CHARACTERS ||
+               !std::all_of(options.id.begin(), options.id.end(),
+                            [](char c) { return isAsciiWord(c) || c == '.' || c == '{' || c == '}'; })) {
+        return "--id \"" + options.id + "\" is not up to " + std::to_string(ID_MAX_CHARACTERS) +
+               " ASCII letters, digits, dots, dashes, underscores and braces; give one such as Example.MyApp";
+    }
+    std::vector<std::string> seen;
+    for (DocumentType& document : options.documents) {
+        const std::string& extension = document.extension;
+        if (extension.size() < 2 || extension[0] != '.' || extension.size() > EXTENSION_MAX_LETTERS + 1 ||
+            !std::all_of(extension.begin() + 1, extension.end(), isAsciiWord)) {
+            return "--document \"" + extension + "=" + document.typeName + "\": the extension is not a dot and 1 to " +
+                   std::to_string(EXTENSION_MAX_LETTERS) +
+                   " ASCII letters, digits, dashes or underscores; write it as .myrep=Report";
+        }
+        if (lower(extension) == ".exe" || lower(extension) == ".lnk" || lower(extension) == ".bat" ||
+            lower(extension) == ".cmd" || lower(extension) == ".com") {
+            return "--document " + extension + " would take over a type Windows itself opens; choose your own extension";
+        }
+        if (std::find(seen.begin(), seen.end(), lower(extension)) != seen.end()) {
+            return "--document " + extension + " is given twice; give each extension once";
+        }
+        seen.push_back(lower(extension));
+        VersionBlock typeText{document.typeName, options.vendor, options.version, options.exe, ""};
+        problem = document.typeName.empty() ? "it is empty" : checkVersionBlock(typeText);
+        if (!problem.empty()) {
+            return "--document " + extension + ": the type name cannot be used (" + problem + "); write it as " +
+                   extension + "=Report";
+        }
+        document.progId = progIdOf(options.id, extension);
+    }
+    if (options.output.empty()) {
+        options.output = options.name + "-" + options.version + "-setup.exe";
+    }
+    return "";
+}

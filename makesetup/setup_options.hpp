@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A document type the installed app opens: ".myrep" and the name Explorer shows.
+struct DocumentType {
+    std::string extension;  // with its dot, as given
+    std::string typeName;
+    std::string progId;     // the registry's name for the type, derived from the product's id
+};
+
+// What makesetup was asked for, as given on its command line (UTF-8).
+struct SetupOptions {
+    std::string appDir;
+    std::string name;
+    std::string vendor;
+    std::string version;
+    std::string exe;        // the launcher's file name in the installed folder
+    std::string launcher;   // the launcher exe to brand; "" for the release's own
+    std::string icon;
+    std::vector<DocumentType> documents;
+    std::string id;         // "" until given or derived
+    std::string copyright;
+    std::string signCommand;
+    std::string arch = "x86";
+    std::string output;     // "" for NAME-VERSION-setup.exe in the current folder
+};
+
+// Reads the arguments (without the program name). Returns "" and fills
+// options, or the usage error. help is set for --help.
+std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions& options, bool& help);
+
+// Checks the values and fills in what is derived (exe, id, the ProgIDs, the
+// output's name). Returns "" or the first problem as "what is wrong; what to do".
+std::string checkSetupOptions(SetupOptions& options);
+
+// Why name cannot be a file or folder name on Windows, or "".
+std::string windowsNameProblem(const std::string& name);
+
+// The product's id when none is given: the same for the same vendor and name,
+// whatever the version, so that a new version replaces the installed one.
+std::string derivedId(const std::string& vendor, const std::string& name);

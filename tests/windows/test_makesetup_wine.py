@@ -1,0 +1,340 @@
+#!/usr/bin/python3
+"""The installers makesetup builds, run silently under Wine as a customer's
+Windows runs them: install into the default folder and with /D= into a
+folder with blanks and Japanese letters; the files, keys, shortcut and
+"Apps & features" entry; the installed exe opening a document through the
+command the registry holds and running the update cycle there; the upgrade
+from version 1 to 2; a foreign association left alone; the uninstaller
+leaving nothing; refusals that change nothing; the version block as Windows
+reads it; the signatures.
+
+Wine 8 does not merge HKCU\\Software\\Classes into HKCR, so "start" cannot
+find a per-user association: the tests read the open command from the
+registry, split it as Windows splits a command line, put the document in for
+%1 and run that. Wine does not lock a running exe either, so the refusal of
+a running app cannot be shown here.
+
+Usage: test_makesetup_wine.py --wine WINE --launcher EXE --makesetup EXE
+       --java-stub EXE --probe EXE --arch x86|amd64 --work-dir DIR
+"""
+
+import argparse
+import getpass
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+import wine_env  # noqa: E402
+from app_dir import read_calls  # noqa: E402
+
+OPTIONS = None
+NAME = "月次 アプリ"
+VENDOR = "株式会社 例"
+EXE = "月次アプリ.exe"
+DOCUMENT = "D:\\資料\\月次 報告.myrep"
+OTHER_NAME = "別 アプリ $HOME ${NSISDIR} {x}"  # what makensis would read as its own, taken literally
+OTHER_FOLDER = "D:\\マイ アプリ\\別 製品"
+BOOT = ('<?xml version="1.0" encoding="UTF-8"?>\n<boot>\n'
+        '  <item key="java" value="${APP_DIR}jre\\bin\\javaw.exe"/>\n'
+        '  <item key="-Xmn" value="16m"/>\n  <item key="-Xms" value="32m"/>\n  <item key="-Xmx" value="64m"/>\n'
+        '  <item key="-cp" value="%s"/>\n  <item key="args" value="-Dapp.mode=desktop"/>\n'
+        '  <item key="main" value="%s"/>\n%s</boot>\n')
+MAIN_BOOT = BOOT % ("lib\\*", "com.example.Main", '  <item key="launcherArgs" value="append"/>\n')
+UPDATER_BOOT = BOOT % ("updater.jar", "com.example.Updater", "")
+UNINSTALL = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+CLASSES = "HKEY_CURRENT_USER\\Software\\Classes"
+
+
+def write(path, content):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(content.encode("utf-8") if isinstance(content, str) else content)
+
+
+def japaneseWindows():
+    """The environment that makes Wine a Japanese Windows (ANSI code page 932,
+    Japanese UI language), with a locale compiled into the work folder."""
+    locales = os.path.join(OPTIONS.work_dir, "locale")
+    if not os.path.isdir(os.path.join(locales, "ja_JP.UTF-8")):
+        os.makedirs(locales, exist_ok=True)
+        subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", os.path.join(locales, "ja_JP.UTF-8")],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return dict(wine_env.wineEnvironment(OPTIONS.prefix), LC_ALL="ja_JP.UTF-8", LOCPATH=locales)
+
+
+def runWine(args, timeout=wine_env.RUN_TIMEOUT):
+    """(exit code, stdout) of a Windows program in the suite's prefix."""
+    with tempfile.TemporaryFile() as out:
+        result = subprocess.run([OPTIONS.wine] + list(args), env=japaneseWindows(), stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
+        out.seek(0)
+        return result.returncode, out.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+
+
+def runCommandLine(line):
+    """The exit code of a command line typed at the prompt: NSIS reads /D= and
+    _?= only unquoted, as Wine would quote an argument with a blank. A batch
+    file waits for a GUI program, as the prompt does not."""
+    with open(os.path.join(OPTIONS.drive, "run.bat"), "wb") as f:
+        f.write(("@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n" % line).encode("cp932"))
+    return runWine(["cmd", "/c", "D:\\run.bat"])[0]
+
+
+def waitUntil(condition, seconds=120):
+    """An uninstaller started without _?= goes on in a copy of itself after
+    it returns: waits until condition() holds, or seconds have passed."""
+    for _ in range(seconds * 10):
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
+
+
+def registry(key):
+    """{subkey path below key: {value name ("" for the default): value}}, read
+    with reg export; {} when the key does not exist."""
+    exported = os.path.join(OPTIONS.work_dir, "export.reg")
+    if os.path.exists(exported):
+        os.remove(exported)
+    code, _ = runWine(["reg", "export", key, "Z:" + exported.replace("/", "\\"), "/y"])
+    if code != 0 or not os.path.exists(exported):
+        return {}
+    with open(exported, "rb") as f:
+        text = f.read().decode("utf-16")
+    keys, current = {}, None
+    for line in text.splitlines():
+        header = re.match(r"^\[(.*)\]$", line)
+        if header:
+            current = keys.setdefault(header.group(1)[len(key):].lstrip("\\"), {})
+            continue
+        value = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
+        if value and current is not None:
+            name = "" if value.group(1) == "@" else value.group(2).replace('\\"', '"').replace("\\\\", "\\")
+            data = value.group(3)
+            if data.startswith('"'):
+                data = data[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+            elif data.startswith("dword:"):
+                data = int(data[6:], 16)
+            current[name] = data
+    return keys
+
+
+def windowsSplit(command):
+    """A command line split as CommandLineToArgvW splits one without
+    backslashes before quotes (what the installer writes)."""
+    return [part.strip('"') for part in re.findall(r'"[^"]*"|\S+', command)]
+
+
+def unixPath(windowsPath):
+    """The file behind a path on C: or D: of the suite's prefix."""
+    drive, rest = windowsPath[0].lower(), windowsPath[3:].replace("\\", "/")
+    root = os.path.join(OPTIONS.prefix, "drive_c") if drive == "c" else OPTIONS.drive
+    return os.path.join(root, rest)
+
+
+def appFolder(base, files):
+    shutil.rmtree(base, ignore_errors=True)
+    content = {"config/boot.xml": MAIN_BOOT, "updater/config/boot.xml": UPDATER_BOOT,
+               "updater/updater.jar": b"PK", "jre/bin/javaw.exe": JAVA_STUB}
+    content.update(files)
+    for path, data in content.items():
+        write(os.path.join(base, path), data)
+    return base
+
+
+def makesetup(app, name, version, output, *args):
+    result = subprocess.run([OPTIONS.makesetup, app, "--name", name, "--vendor", VENDOR, "--version", version,
+                             "--launcher", OPTIONS.launcher, "--arch", OPTIONS.arch, "-o", output] + list(args),
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        raise AssertionError("makesetup failed:\n" + result.stdout + result.stderr)
+    return output
+
+
+class Installer(unittest.TestCase):
+    """One customer's machine, step by step; each test goes on from the last."""
+
+    @classmethod
+    def setUpClass(cls):
+        work = OPTIONS.work_dir
+        key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=Example Test Signing", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True)
+        signer = os.path.join(work, "sign in place.sh")
+        write(signer, "#!/usr/bin/env bash\nset -euo pipefail\n"
+                      "osslsigncode sign -certs '%s' -key '%s' -h sha256 -in \"$1\" -out \"$1.signed\" >/dev/null\n"
+                      "mv \"$1.signed\" \"$1\"\n" % (cert, key))
+        os.chmod(signer, 0o755)
+        cls.cert = cert
+        icon = os.path.join(work, "vendor icon.png")
+        subprocess.run(["convert", "-size", "96x96", "gradient:teal-navy", "PNG24:" + icon], check=True)
+        sign = ["--sign-command", "'%s'" % signer]
+        common = ["--exe", EXE, "--icon", icon, "--document", ".myrep=報告書", "--copyright", "© 2026 " + VENDOR]
+        OPTIONS.drive = os.path.join(work, "d")
+        setups = os.path.join(OPTIONS.drive, "setups")
+        os.makedirs(setups)
+        cls.setup1 = makesetup(appFolder(os.path.join(work, "v1"), {"lib/app.jar": b"PK1", "lib/old.jar": b"PK"}),
+                               NAME, "1.0.0", os.path.join(setups, "setup-1.exe"), *(common + sign))
+        cls.setup2 = makesetup(appFolder(os.path.join(work, "v2"), {"lib/app.jar": b"PK2", "lib/new.jar": b"PK"}),
+                               NAME, "2.0", os.path.join(setups, "setup-2.exe"), *common)
+        cls.other = makesetup(appFolder(os.path.join(work, "other"), {"lib/app.jar": b"PK"}),
+                              OTHER_NAME, "1.0", os.path.join(setups, "other.exe"))
+        write(unixPath(DOCUMENT), "報告")
+        write(os.path.join(OPTIONS.drive, "foreign", "notes.txt"), "mine")
+        wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix)
+        wine_env.mapDrive(OPTIONS.prefix, "d", OPTIONS.drive)
+        user = getpass.getuser()
+        cls.folder = "C:\\users\\%s\\AppData\\Local\\Programs\\%s" % (user, NAME)
+        cls.shortcut = os.path.join(OPTIONS.prefix, "drive_c", "users", user, "AppData", "Roaming", "Microsoft",
+                                    "Windows", "Start Menu", "Programs", NAME + ".lnk")
+
+    def uninstallEntry(self, name=NAME):
+        entries = {key: values for key, values in registry(UNINSTALL).items() if values.get("DisplayName") == name}
+        self.assertEqual(len(entries), 1, entries)
+        return next(iter(entries.items()))
+
+    def test_1_refusals_change_nothing(self):
+        code = runCommandLine("D:\\setups\\setup-1.exe /S /D=D:\\foreign")
+        self.assertEqual(code, 2)
+        self.assertEqual(os.listdir(os.path.join(OPTIONS.drive, "foreign")), ["notes.txt"])
+        self.assertEqual([v for v in registry(UNINSTALL).values() if v.get("DisplayName") == NAME], [])
+        self.assertEqual(registry(CLASSES + "\\.myrep"), {})
+        # An uninstaller run on a folder that holds no installation removes nothing.
+        shutil.copy(os.path.join(OPTIONS.work_dir, "v1", "updater", "updater.jar"),
+                    os.path.join(OPTIONS.drive, "foreign", "updater.jar"))
+
+    def test_2_installs_into_the_default_folder(self):
+        code = runCommandLine("D:\\setups\\setup-1.exe /S")
+        self.assertEqual(code, 0)
+        installed = unixPath(self.folder)
+        found = sorted(os.path.relpath(os.path.join(d, n), installed) for d, _, names in os.walk(installed) for n in names)
+        self.assertEqual(found, sorted([EXE, "uninstall.exe", "config/boot.xml", "updater/config/boot.xml",
+                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/old.jar"]))
+        self.assertTrue(os.path.isfile(self.shortcut))
+        key, values = self.uninstallEntry()
+        self.assertRegex(key, r"^\{[0-9a-f-]{36}\}$")
+        self.assertEqual({name: value for name, value in values.items() if name != "EstimatedSize"}, {
+            "DisplayName": NAME, "DisplayVersion": "1.0.0", "Publisher": VENDOR,
+            "DisplayIcon": self.folder + "\\" + EXE + ",0", "InstallLocation": self.folder,
+            "UninstallString": '"%s\\uninstall.exe"' % self.folder,
+            "QuietUninstallString": '"%s\\uninstall.exe" /S' % self.folder, "NoModify": 1, "NoRepair": 1})
+        self.assertGreater(values["EstimatedSize"], 0)
+        classes = registry(CLASSES)
+        progId = classes[".myrep"][""]
+        self.assertEqual(classes[progId], {"": "報告書"})
+        self.assertEqual(classes[progId + "\\DefaultIcon"], {"": self.folder + "\\" + EXE + ",0"})
+        self.assertEqual(classes[progId + "\\shell\\open\\command"], {"": '"%s\\%s" "%%1"' % (self.folder, EXE)})
+
+    def test_3_the_exe_carries_the_version_block_windows_reads(self):
+        shutil.copy(OPTIONS.probe, os.path.join(OPTIONS.drive, "version_probe.exe"))
+        code, out = runWine(["D:\\version_probe.exe", self.folder + "\\" + EXE])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out.splitlines(), ["fixed=1.0.0.0", "CompanyName=" + VENDOR, "FileDescription=" + NAME,
+                                            "FileVersion=1.0.0", "LegalCopyright=© 2026 " + VENDOR,
+                                            "OriginalFilename=" + EXE, "ProductName=" + NAME, "ProductVersion=1.0.0"])
+
+    def test_4_signatures_verify(self):
+        installed = unixPath(self.folder)
+        for path in (os.path.join(OPTIONS.drive, "setups", "setup-1.exe"), os.path.join(installed, EXE),
+                     os.path.join(installed, "uninstall.exe")):
+            with self.subTest(os.path.basename(path)):
+                result = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", path],
+                                        capture_output=True, text=True)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_5_the_registered_command_opens_a_document_and_the_update_cycle_runs(self):
+        installed = unixPath(self.folder)
+        write(os.path.join(installed, "jre", "bin", "exit_codes"), "21\n0\n0\n")
+        command = registry(CLASSES)[registry(CLASSES)[".myrep"][""] + "\\shell\\open\\command"][""]
+        argv = [DOCUMENT if word == "%1" else word for word in windowsSplit(command)]
+        self.assertEqual(argv, [self.folder + "\\" + EXE, DOCUMENT])
+        code, _ = runWine(argv)
+        self.assertEqual(code, 0)
+        calls = read_calls(os.path.join(installed, "jre", "bin"), encoding="cp932")
+        self.assertEqual([call.cwd for call in calls], [self.folder, self.folder + "\\updater", self.folder])
+        for call in (calls[0], calls[2]):
+            self.assertEqual(call.env, {"LAUNCHER_ARGC": "1", "LAUNCHER_ARG1": DOCUMENT})
+            self.assertEqual(call.argv[-2], "com.example.Main")
+            self.assertEqual(call.opens, [len(call.argv) - 1])
+        self.assertEqual(calls[1].env, {})
+        self.assertEqual(calls[1].argv[-1], "com.example.Updater")
+
+    def test_6_version_2_replaces_version_1(self):
+        installed = unixPath(self.folder)
+        write(os.path.join(installed, "lib", "update-1.1.jar"), "added by the updater")
+        code = runCommandLine("D:\\setups\\setup-2.exe /S")
+        self.assertEqual(code, 0)
+        found = sorted(os.path.relpath(os.path.join(d, n), installed) for d, _, names in os.walk(installed) for n in names)
+        self.assertEqual(found, sorted([EXE, "uninstall.exe", "config/boot.xml", "updater/config/boot.xml",
+                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/new.jar"]))
+        with open(os.path.join(installed, "lib", "app.jar"), "rb") as f:
+            self.assertEqual(f.read(), b"PK2")
+        _, values = self.uninstallEntry()
+        self.assertEqual((values["DisplayVersion"], values["InstallLocation"]), ("2.0", self.folder))
+        self.assertTrue(os.path.isfile(self.shortcut))
+
+    def test_7_installs_with_d_into_a_folder_with_blanks_and_japanese(self):
+        code = runCommandLine("D:\\setups\\other.exe /S /D=" + OTHER_FOLDER)
+        self.assertEqual(code, 0)
+        self.assertTrue(os.path.isfile(os.path.join(unixPath(OTHER_FOLDER), OTHER_NAME + ".exe")))
+        _, values = self.uninstallEntry(OTHER_NAME)
+        self.assertEqual(values["InstallLocation"], OTHER_FOLDER)
+        # As "Apps & features" runs it; it goes on in a copy of itself, so wait for Wine.
+        self.assertEqual(runCommandLine(values["QuietUninstallString"]), 0)
+        self.assertTrue(waitUntil(lambda: not os.path.exists(unixPath(OTHER_FOLDER))))
+        self.assertTrue(os.path.isdir(os.path.dirname(unixPath(OTHER_FOLDER))))
+        self.assertEqual([v for v in registry(UNINSTALL).values() if v.get("DisplayName") == OTHER_NAME], [])
+
+    def test_8_the_uninstaller_refuses_a_folder_that_is_no_installation(self):
+        copy = os.path.join(OPTIONS.drive, "uninstall-copy.exe")
+        shutil.copy(os.path.join(unixPath(self.folder), "uninstall.exe"), copy)
+        code = runCommandLine("D:\\uninstall-copy.exe /S _?=D:\\foreign")
+        self.assertEqual(code, 2)
+        self.assertEqual(sorted(os.listdir(os.path.join(OPTIONS.drive, "foreign"))), ["notes.txt", "updater.jar"])
+
+    def test_9_uninstall_leaves_nothing_and_a_foreign_association_alone(self):
+        classes = registry(CLASSES)
+        progId = classes[".myrep"][""]
+        # Another app took .myrep over since.
+        self.assertEqual(runWine(["reg", "add", CLASSES + "\\.myrep", "/ve", "/d", "Other.Document", "/f"])[0], 0)
+        copy = os.path.join(OPTIONS.drive, "uninstall-copy.exe")
+        shutil.copy(os.path.join(unixPath(self.folder), "uninstall.exe"), copy)
+        # From a copy with _?=, as the installer runs the previous version's: it waits and gives its exit code.
+        code = runCommandLine("D:\\uninstall-copy.exe /S _?=" + self.folder)
+        self.assertEqual(code, 0)
+        self.assertFalse(os.path.exists(unixPath(self.folder)))
+        self.assertFalse(os.path.exists(self.shortcut))
+        self.assertEqual([v for v in registry(UNINSTALL).values() if v.get("DisplayName") == NAME], [])
+        classes = registry(CLASSES)
+        self.assertNotIn(progId, classes)
+        self.assertEqual(classes[".myrep"], {"": "Other.Document"})
+
+
+def main():
+    global OPTIONS
+    parser = argparse.ArgumentParser()
+    for name in ("wine", "launcher", "makesetup", "java-stub", "probe", "arch", "work-dir"):
+        parser.add_argument("--" + name, required=True)
+    OPTIONS, rest = parser.parse_known_args()
+    wine_env.exitUnlessRuns(OPTIONS.wine, "the installer built by makesetup for " + OPTIONS.arch)
+    OPTIONS.work_dir = os.path.abspath(OPTIONS.work_dir)
+    shutil.rmtree(OPTIONS.work_dir, ignore_errors=True)
+    os.makedirs(OPTIONS.work_dir)
+    OPTIONS.prefix = os.path.join(OPTIONS.work_dir, "wineprefix")
+    global JAVA_STUB
+    with open(OPTIONS.java_stub, "rb") as f:
+        JAVA_STUB = f.read()
+    sys.exit(wine_env.runTests(OPTIONS.wine, OPTIONS.prefix, [sys.argv[0]] + rest))
+
+
+if __name__ == "__main__":
+    main()
