@@ -2,9 +2,7 @@
 
 #include "pe_image.hpp"
 
-#include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <unistd.h>
 
 char classPathSeparator = ':';
@@ -88,18 +86,5 @@ std::vector<std::string> programSearchFolders(const std::string& appDir) {
 
 // With Windows' rules, what CreateProcessA can start: a PE image ("MZ") or a batch file.
 bool isExecutableFile(const std::string& path) {
-    if (!windowsRules) {
-        return access(path.c_str(), X_OK) == 0;
-    }
-    std::string extension = path.size() > 4 ? path.substr(path.size() - 4) : "";
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    if (extension == ".bat" || extension == ".cmd") {
-        return true;
-    }
-    std::ifstream file(path.c_str(), std::ios::binary);
-    uint8_t magic[2] = {0, 0};
-    file.read(reinterpret_cast<char*>(magic), 2);
-    return hasMzSignature(magic, static_cast<size_t>(file.gcount()));
+    return windowsRules ? isWindowsProgramFile(path) : access(path.c_str(), X_OK) == 0;
 }

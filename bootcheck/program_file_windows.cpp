@@ -6,9 +6,7 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <cstdlib>
-#include <fstream>
 
 char classPathSeparator = ';';
 
@@ -76,17 +74,5 @@ std::vector<std::string> programSearchFolders(const std::string& appDir) {
 // What CreateProcessA can start is a PE image, which begins with "MZ", or a
 // batch file, which it hands to the command interpreter.
 bool isExecutableFile(const std::string& path) {
-    if (path.size() > 4) {
-        std::string extension = path.substr(path.size() - 4);
-        for (char& c : extension) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        if (extension == ".bat" || extension == ".cmd") {
-            return true;
-        }
-    }
-    std::ifstream file(path.c_str(), std::ios::binary);
-    uint8_t magic[2] = {0, 0};
-    file.read(reinterpret_cast<char*>(magic), 2);
-    return hasMzSignature(magic, static_cast<size_t>(file.gcount()));
+    return isWindowsProgramFile(path);
 }

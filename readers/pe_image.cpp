@@ -2,6 +2,9 @@
 
 #include "little_endian.hpp"
 
+#include <cctype>
+#include <fstream>
+
 namespace {
 
 bool fits(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
@@ -9,6 +12,22 @@ bool fits(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
 }
 
 }  // namespace
+
+bool isWindowsProgramFile(const std::string& path) {
+    if (path.size() > 4) {
+        std::string extension = path.substr(path.size() - 4);
+        for (char& c : extension) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (extension == ".bat" || extension == ".cmd") {
+            return true;
+        }
+    }
+    std::ifstream file(path.c_str(), std::ios::binary);
+    uint8_t magic[2] = {0, 0};
+    file.read(reinterpret_cast<char*>(magic), 2);
+    return hasMzSignature(magic, static_cast<size_t>(file.gcount()));
+}
 
 PeProblem readPeHeaders(const std::vector<uint8_t>& file, PeHeaders& headers) {
     headers = PeHeaders{0, 0, 0, 0, 0, 0, 0, {}};

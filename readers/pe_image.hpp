@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The headers of a PE image (a Windows exe or DLL) as far as the tools read
@@ -39,6 +40,10 @@ const size_t PE_DIRECTORY_SECURITY = 4;
 inline bool hasMzSignature(const uint8_t* bytes, size_t size) {
     return size >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
 }
+
+// Whether the file at path is what CreateProcess runs as a program: a batch
+// file by its name (.bat, .cmd), else a file that begins with "MZ".
+bool isWindowsProgramFile(const std::string& path);
 
 PeProblem readPeHeaders(const std::vector<uint8_t>& file, PeHeaders& headers);
 
