@@ -5,12 +5,12 @@
 # architecture this job does not need. apt-get update is tried a few times;
 # when every try failed, apt goes on with the lists it has, and this script
 # prints apt's reason on standard output (nothing when the update worked).
-# APT_UPDATE_TRIES (default 3) and APT_UPDATE_PAUSE (seconds, default 10) set
+# APT_UPDATE_TRIES (default 3) and APT_UPDATE_PAUSE (seconds, default 5) set
 # the retries.
 set -euo pipefail
 here="$(dirname "$0")"
 tries=${APT_UPDATE_TRIES:-3}
-pause=${APT_UPDATE_PAUSE:-10}
+pause=${APT_UPDATE_PAUSE:-5}
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
