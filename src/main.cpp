@@ -180,7 +180,7 @@ int main(int argc, char* argv[]) {
         reportUnreachableAppDir();
     }
     AppFolderRole role =
-        appDirKnown ? takeAppFolderRole(appDir + "config" + fileSep + "boot.xml", launcherArgs) : roleAlone;
+        appDirKnown ? takeAppFolderRole(mainBootFileOf(appDir), launcherArgs) : roleAlone;
     while (appDirKnown && role != roleForwarded) {
         int exitCode1 = launchMainApp();
         if (exitCode1 != EXIT_doUpdate) {

@@ -301,10 +301,10 @@ class WineRunner:
         app = AppDir.for_row(row, base, places, self.launcher, "launcher.exe", self.java_stub).root
         wine_env.mapDrive(self.prefix, "d", base)
         env, encoding = self.code_page(row.codepage)
-        code, lines, boxes = wine_env.runWindows(self.wine, self.prefix, [places["{exe}"], *expand(row.args, places)],
-                                                 extraEnv=dict(env, **row.env), encoding=encoding,
-                                                 allowCut=bool(row.cut_boxes))
-        case.assertEqual(code, 0, "launcher exit code")
+        code, lines, boxes, wineSaid = wine_env.runWindows(
+            self.wine, self.prefix, [places["{exe}"], *expand(row.args, places)], extraEnv=dict(env, **row.env),
+            encoding=encoding, allowCut=bool(row.cut_boxes))
+        case.assertEqual(code, 0, "launcher exit code; it wrote %s, Wine said %s" % (lines, wineSaid))
         lines = mask_pid(case, lines)
         for line in lines:
             short = re.fullmatch(r"configPath=(D:\\[!-~]*~[!-~]*)\\config\\boot\.xml", line)
@@ -322,7 +322,7 @@ class WineRunner:
                 case.assertTrue(text == want[3] or (text.endswith("...") and want[3].startswith(text[:-3])
                                                     and len(text) > row.cut_boxes), text)
         else:
-            case.assertEqual(boxes, expected, "the launcher wrote: %s" % lines)
+            case.assertEqual(boxes, expected, "the launcher wrote %s, Wine said %s" % (lines, wineSaid))
         assert_seen(case, row, places, lines, calls_below(base, app, encoding, "strict"))
 
 

@@ -77,18 +77,27 @@ def xEnvironment():
     return env
 
 
+def searchWindows(pattern):
+    """Ids of the mapped X windows whose name matches pattern. xdotool dies
+    with BadWindow when any window goes away during its search (Wine's box
+    while it closes) and then prints nothing, as if none matched: such a
+    search is run again, up to 20 times."""
+    for _ in range(20):
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", pattern], env=xEnvironment(),
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        if "X Error of failed request" not in result.stderr:
+            return [int(w) for w in result.stdout.split()]
+    raise AssertionError("xdotool search %r kept failing: %s" % (pattern, result.stderr))
+
+
 def visibleWindows():
     """Ids of all mapped X windows."""
-    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ".*"], env=xEnvironment(),
-                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
-    return set(int(w) for w in result.stdout.split())
+    return set(searchWindows(".*"))
 
 
 def xWindows(caption):
     """Ids of the mapped X windows named caption."""
-    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
-                            env=xEnvironment(), stdin=subprocess.DEVNULL, capture_output=True, text=True)
-    return [int(w) for w in result.stdout.split()]
+    return searchWindows("^%s$" % re.escape(caption))
 
 
 def waitFor(condition, what, timeout=APPEAR_TIMEOUT):

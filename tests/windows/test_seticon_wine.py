@@ -112,7 +112,7 @@ class SetIconUnderWine(unittest.TestCase):
         with open(os.path.join(app, "config", "boot.xml"), "w") as f:
             f.write(BOOT)
         wine_env.mapDrive(OPTIONS.prefix, "e", app)
-        code, _, boxes = wine_env.runWindows(OPTIONS.wine, OPTIONS.prefix, ["E:\\MyApp.exe"])
+        code, _, boxes, _ = wine_env.runWindows(OPTIONS.wine, OPTIONS.prefix, ["E:\\MyApp.exe"])
         self.assertEqual((code, boxes), (0, []))
         with open(os.path.join(app, "calls.log"), encoding="utf-8", errors="replace") as f:
             self.assertIn("demo.App", f.read())

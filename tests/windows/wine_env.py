@@ -259,12 +259,13 @@ def runWindows(wine, prefix, args, timeout=RUN_TIMEOUT, extraEnv=None, encoding=
     """Runs a Windows program with relay tracing of the message boxes.
     extraEnv: more variables (LC_ALL selects Wine's ANSI code page); encoding:
     that of the program's standard output. Returns (exit code, stdout lines,
-    message boxes)."""
-    env = wineEnvironment(prefix, "-all,+relay")
+    message boxes, Wine's own error lines: what to show when the run fails)."""
+    env = wineEnvironment(prefix, "-all,+relay,err+all")
     env.update(extraEnv or {})
     code, out, err = runCaptured([wine] + list(args), env, timeout)
-    lines = out.decode(encoding, errors="replace").splitlines()
-    return code, lines, parseBoxes(err.decode("utf-8", errors="replace"), allowCut)
+    trace = err.decode("utf-8", errors="replace")
+    wineSaid = [line for line in trace.splitlines() if not re.match(r"[0-9a-f]{4}:(Call|Ret) ", line)]
+    return code, out.decode(encoding, errors="replace").splitlines(), parseBoxes(trace, allowCut), wineSaid
 
 
 if __name__ == "__main__":
