@@ -10,6 +10,7 @@
 #include "base.hpp"
 #include "java.hpp"
 #include "launcher_args.hpp"
+#include "single_instance.hpp"
 
 // The words java receives, split as java.exe splits the line in its code page.
 static std::vector<std::string> javaWords(const std::string& commandLine, unsigned codePage) {
@@ -62,11 +63,9 @@ BootFileReport checkBootFile(const std::string& role, const std::string& configP
     checkCommandLineLength(report, reading.boot.commandLineLength);
 
     const BootError& forwarding = reading.boot.forwardingError;
-    bool itemFailed = forwarding.failure == bootItemWithoutValue || forwarding.failure == bootValueHoldsNul;
-    checkLauncherArgs(report, forwarding,
-                      forwarding.failure == bootRead ? valueItem(reading, launcherArgsKey)
-                                                     : itemFailed ? itemAt(reading, forwarding.item) : NULL);
-    checkSingleInstance(report, reading.layout, role == "updater");
+    checkLauncherArgs(report, forwarding, optionalItem(reading, forwarding, launcherArgsKey));
+    const BootError& single = reading.boot.singleInstanceError;
+    checkSingleInstance(report, single, optionalItem(reading, single, singleInstanceKey), role == "updater");
 
     report.workingDirectory = ansiToUtf8(workingDirectory);
     report.commandLine = ansiToUtf8(reading.boot.commandLine, start.codePage);

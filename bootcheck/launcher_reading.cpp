@@ -24,6 +24,14 @@ const BootItem* valueItem(const LauncherReading& reading, const std::string& key
     return found == reading.boot.valueItems.end() ? NULL : itemAt(reading, found->second);
 }
 
+const BootItem* optionalItem(const LauncherReading& reading, const BootError& failure, const std::string& key) {
+    if (failure.failure == bootRead) {
+        return valueItem(reading, key);
+    }
+    bool itemFailed = failure.failure == bootItemWithoutValue || failure.failure == bootValueHoldsNul;
+    return itemFailed ? itemAt(reading, failure.item) : NULL;
+}
+
 bool layoutApplies(const LauncherReading& reading) {
     BootFailure failure = reading.boot.error.failure;
     return reading.layout.parsed && failure != bootValueHoldsNul;

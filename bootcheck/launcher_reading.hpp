@@ -33,3 +33,7 @@ void checkLayout(BootFileReport& report, const LauncherReading& reading);
 const BootItem* itemAt(const LauncherReading& reading, int index);
 // The item whose value the launcher took for key, or NULL.
 const BootItem* valueItem(const LauncherReading& reading, const std::string& key);
+// For a key beyond the seven that the reading looked up with failure: the item
+// that failed it (one without a value, or with a NUL), else the one whose value
+// the launcher took, or NULL.
+const BootItem* optionalItem(const LauncherReading& reading, const BootError& failure, const std::string& key);

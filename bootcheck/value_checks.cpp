@@ -318,13 +318,7 @@ void checkLauncherArgs(BootFileReport& report, const BootError& failure, const B
     }
 }
 
-void checkSingleInstance(BootFileReport& report, const BootLayout& layout, bool updater) {
-    const BootItem* last = NULL;
-    for (const BootItem& item : layout.items) {
-        if (item.hasKey && item.key == singleInstanceKey) {
-            last = &item;
-        }
-    }
+void checkSingleInstance(BootFileReport& report, const BootError& failure, const BootItem* last, bool updater) {
     if (last == NULL) {
         return;
     }
@@ -332,7 +326,7 @@ void checkSingleInstance(BootFileReport& report, const BootLayout& layout, bool 
         addFinding(report, last->line, BC218,
                    "the updater's boot file does not decide singleInstance: the launcher reads it from the main "
                    "application's boot file only; remove the item here and write it there");
-    } else if (!last->hasValue) {
+    } else if (failure.failure == bootItemWithoutValue) {
         addFinding(report, last->line, BC118,
                    "the item with key " + inQuotes(singleInstanceKey) + " has no value attribute, so the launcher " +
                        "ignores it and every launch starts another app; write value=\"forward\" or remove the item");

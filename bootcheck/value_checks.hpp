@@ -37,6 +37,7 @@ void checkCommandLineLength(BootFileReport& report, size_t length);
 // failed (an item without a value) or the one whose value it took; a value
 // other than "append" and "ignore".
 void checkLauncherArgs(BootFileReport& report, const BootError& failure, const BootItem* last);
-// BC118 for a singleInstance value the launcher does not know; BC218 for the
-// item in the updater's boot file, which does not decide.
-void checkSingleInstance(BootFileReport& report, const BootLayout& layout, bool updater);
+// BC118 for a singleInstance item the launcher cannot use (failure and last as
+// for checkLauncherArgs); BC218 for the item in the updater's boot file, which
+// does not decide.
+void checkSingleInstance(BootFileReport& report, const BootError& failure, const BootItem* last, bool updater);

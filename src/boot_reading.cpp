@@ -5,6 +5,7 @@
 #include "const.hpp"
 #include "file.hpp"
 #include "java.hpp"
+#include "single_instance.hpp"
 #include "text_classes.hpp"
 
 #include <stdexcept>
@@ -83,8 +84,22 @@ std::string quoteJavaPath(const std::string& javaPath, size_t programEnd) {
     return javaPath;
 }
 
+// A key beyond the seven: a file without it, or with an item that lacks its
+// value, reads as it always has. Empty when no item gives it or error says why
+// it could not be read.
+static std::string optionalValue(const boost::property_tree::ptree& pt, const std::string& key,
+                                 BootReading& reading, BootError& error) {
+    std::string value;
+    int& item = reading.valueItems[key] = -1;
+    if (!findXmlValue(pt, key, value, error, &item) || value.empty()) {
+        return "";
+    }
+    return reading.values[key] = value;
+}
+
 BootReading readBootFile(const std::string& configPath, const StartInputs& start, const XmlInspector& inspect) {
-    BootReading reading{BootError{bootRead, "", 0}, {}, {}, "", false, BootError{bootRead, "", 0}, {}, "", 0, {}};
+    BootReading reading{BootError{bootRead, "", 0}, {}, {}, "", false, BootError{bootRead, "", 0},
+                        BootError{bootRead, "", 0}, {}, "", 0, {}};
     boost::property_tree::ptree pt;
     if (!readBootTree(configPath, pt, reading.error, inspect)) {
         return reading;
@@ -98,14 +113,9 @@ BootReading readBootFile(const std::string& configPath, const StartInputs& start
             reading.error = error;
         }
     }
-    // Not one of the seven: a file without it, or with an item that lacks its
-    // value, reads as it always has.
-    std::string forward;
-    int& forwardItem = reading.valueItems[launcherArgsKey] = -1;
-    if (findXmlValue(pt, launcherArgsKey, forward, reading.forwardingError, &forwardItem) && !forward.empty()) {
-        reading.values[launcherArgsKey] = forward;
-        reading.forwardsArguments = forward == launcherArgsAppend;
-    }
+    reading.forwardsArguments =
+        optionalValue(pt, launcherArgsKey, reading, reading.forwardingError) == launcherArgsAppend;
+    optionalValue(pt, singleInstanceKey, reading, reading.singleInstanceError);
     if (reading.error.failure != bootRead) {
         return reading;
     }

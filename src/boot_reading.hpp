@@ -27,13 +27,14 @@ StartInputs launcherStartInputs(const std::vector<std::wstring>& launcherArgs);
 struct BootReading {
     BootError error;                            // failure bootRead when a command line was made
     std::map<std::string, std::string> values;  // each key's value as the file gives it (UTF-8);
-                                                // launcherArgs only where an item gives it
+                                                // the optional keys only where an item gives them
     std::map<std::string, int> valueItems;      // the item each value comes from (BootError::item's
                                                 // count), for each key looked up; -1: none
     std::string program;                        // the java path as the command line begins with it
     bool forwardsArguments;                     // launcherArgs is "append"
     BootError forwardingError;                  // why launcherArgs could not be read (bootRead: it could);
                                                 // the launcher then forwards nothing
+    BootError singleInstanceError;              // likewise for singleInstance: every start is then alone
     std::vector<ForwardedArgument> arguments;   // the launcher's, as they follow the main class
     std::string commandLine;                    // ANSI text in the inputs' code page
     size_t commandLineLength;                   // in the UTF-16 units Windows counts

@@ -153,6 +153,10 @@ CASES = [
       "singleInstance value \"true\" is neither \"forward\" nor \"ignore\", so the launcher ignores it and every launch starts another app; write value=\"forward\", and only for an app that reads its inbox")]),
     ("single_instance_without_value", boot_text(items=GOOD_ITEMS + [("singleInstance", None)]), {}, [(10, "BC118",
       "the item with key \"singleInstance\" has no value attribute, so the launcher ignores it and every launch starts another app; write value=\"forward\" or remove the item")]),
+    # One item without a value makes the launcher ignore the key, whatever a later one says.
+    ("single_instance_forward_after_one_without_value",
+     boot_text(items=GOOD_ITEMS + [("singleInstance", None), ("singleInstance", "forward")]), {}, [(10, "BC118",
+      "the item with key \"singleInstance\" has no value attribute, so the launcher ignores it and every launch starts another app; write value=\"forward\" or remove the item")]),
     ("single_instance_misspelt", boot_text(items=GOOD_ITEMS + [("singleinstance", "forward")]), {}, [(10, "BC201",
       "key \"singleinstance\" is not read (keys are exact and case-sensitive); as it stands, singleInstance is empty; write key=\"singleInstance\"")]),
     # Files are written as they are: the updater names the launcher itself (on
