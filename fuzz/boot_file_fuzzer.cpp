@@ -9,9 +9,10 @@
 #include "main.hpp"
 #include "xml_util.hpp"
 
+#include "scratch_boot_file.hpp"
+
 #include <stdint.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,14 +22,6 @@
 #include <vector>
 
 namespace {
-
-std::string scratchDir;
-std::string bootPath;
-
-void removeScratch() {
-    std::remove(bootPath.c_str());
-    rmdir(scratchDir.c_str());
-}
 
 // Deepest level of the tree, walked without recursion.
 size_t treeDepth(const boost::property_tree::ptree& root) {
@@ -48,7 +41,7 @@ size_t treeDepth(const boost::property_tree::ptree& root) {
 void checkTree() {
     boost::property_tree::ptree pt;
     try {
-        pt = readConfigXml(bootPath);
+        pt = readConfigXml(scratchBootFile);
     } catch (const std::exception&) {
         return;
     }
@@ -62,33 +55,21 @@ void checkTree() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != NULL ? tmp : "/tmp") + "/boot-fuzz-XXXXXX";
-    if (mkdtemp(&pattern[0]) == NULL) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    scratchDir = pattern;
-    bootPath = scratchDir + "/boot.xml";
-    std::atexit(removeScratch);
+    makeScratchBootFile("boot-fuzz");
     appDir = "/opt/app/";
     parentDir = "/opt/app/";
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* file = std::fopen(bootPath.c_str(), "wb");
-    if (file == NULL || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
-        std::perror(bootPath.c_str());
-        std::abort();
-    }
+    writeScratchBootFile(data, size);
 
     checkTree();
 
     static const std::string previous = "previous command line";
     javaCommandLine = previous;
     try {
-        readBootXml(bootPath);
+        readBootXml(scratchBootFile);
     } catch (const std::exception&) {
         if (javaCommandLine != previous) {
             std::fprintf(stderr, "a failed read changed the command line to: %s\n",

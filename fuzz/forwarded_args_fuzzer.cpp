@@ -23,11 +23,12 @@
 #include "launcher_args.hpp"
 #include "utf8.hpp"
 
+#include "scratch_boot_file.hpp"
+
 #include <windows.h>
 
 #include <stdint.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -35,19 +36,12 @@
 
 namespace {
 
-std::string scratchDir;
-std::string bootPath;
 const char bootText[] =
     "<boot><item key=\"java\" value=\"${APP_DIR}jre/bin/javaw.exe\"/><item key=\"-Xmx\" value=\"64m\"/>"
     "<item key=\"-cp\" value=\"lib/*\"/><item key=\"args\" value=\"-Dx=&quot;a b&quot;\"/>"
     "<item key=\"main\" value=\"demo.App\"/><item key=\"launcherArgs\" value=\"append\"/></boot>";
 
 const size_t maxCharactersThroughEnvironment = 512;
-
-void removeScratch() {
-    std::remove(bootPath.c_str());
-    rmdir(scratchDir.c_str());
-}
 
 [[noreturn]] void fail(const char* what, unsigned codePage, size_t argument) {
     std::fprintf(stderr, "code page %u, argument %zu: %s\n", codePage, argument, what);
@@ -111,7 +105,7 @@ std::wstring variable(const std::wstring& name) {
 }
 
 void check(const std::vector<std::wstring>& arguments, unsigned codePage) {
-    BootReading reading = readBootFile(bootPath, StartInputs{"/opt/app/", "/opt/app/", arguments, codePage});
+    BootReading reading = readBootFile(scratchBootFile, StartInputs{"/opt/app/", "/opt/app/", arguments, codePage});
     if (reading.error.failure != bootRead || reading.arguments.size() != arguments.size()) {
         fail("the reading failed or lost arguments", codePage, 0);
     }
@@ -167,20 +161,8 @@ void check(const std::vector<std::wstring>& arguments, unsigned codePage) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != NULL ? tmp : "/tmp") + "/args-fuzz-XXXXXX";
-    if (mkdtemp(&pattern[0]) == NULL) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    scratchDir = pattern;
-    bootPath = scratchDir + "/boot.xml";
-    std::atexit(removeScratch);
-    FILE* file = std::fopen(bootPath.c_str(), "wb");
-    if (file == NULL || std::fputs(bootText, file) < 0 || std::fclose(file) != 0) {
-        std::perror(bootPath.c_str());
-        std::abort();
-    }
+    makeScratchBootFile("args-fuzz");
+    writeScratchBootFile(bootText, sizeof bootText - 1);
     rememberGivenEnvironment();
     return 0;
 }
