@@ -3,10 +3,13 @@
 A case is (name, main boot file text, extra files, expected findings); the
 text comes from boot_text(), which lays the items out one per line from line 3,
 so a finding's line is easy to read off. A finding is (line or None, code,
-message), the message as the native build writes it, with {app} standing for
-the app folder with its trailing separator. In boot texts and file names,
-%(java)s, %(sep)s and %(cpsep)s stand for the stand-in java's file name, the
-folder separator and the class-path separator of the platform.
+message), the message with {app} standing for the app folder with its
+trailing separator, or {"native": message, "wine": message} where the two
+differ in more than the tokens below. In boot texts, file names and
+messages, %(java)s, %(sep)s, %(cpsep)s and %(exe)s stand for the stand-in
+java's file name, the folder separator, the class-path separator and the
+programs' file-name ending of the platform; %(javasample)s for java's name
+in the examples a message gives.
 """
 
 GOOD_ITEMS = [("java", "${APP_DIR}%(java)s"), ("-Xmn", "16m"), ("-Xms", "32m"), ("-Xmx", "64m"),
@@ -75,14 +78,15 @@ CASES = [
     ("launcher_args_misspelt", boot_text(items=GOOD_ITEMS + [("launcher-args", "append")]), {}, [(10, "BC201",
       "key \"launcher-args\" is not read (keys are exact and case-sensitive); as it stands, launcherArgs is empty; write key=\"launcherArgs\"")]),
     ("java_missing", boot_text(replace={"java": "${APP_DIR}no_such_java"}), {}, [(3, "BC110",
-      "the java program \"{app}no_such_java\" does not exist, so the launcher cannot start it and shows a box with this file's path; write the path of java, such as value=\"${APP_DIR}jre/bin/java\"")]),
+      "the java program \"{app}no_such_java%(exe)s\" does not exist, so the launcher cannot start it and shows a box with this file's path; write the path of java, such as value=\"${APP_DIR}jre%(sep)sbin%(sep)s%(javasample)s\"")]),
     ("java_is_a_folder", boot_text(replace={"java": "${APP_DIR}jre.exe"}), {"jre.exe": None}, [(3, "BC111",
-      "the java program \"{app}jre.exe\" is a folder, so the launcher cannot start it and shows a box with this file's path; name the java program inside it, such as value=\"${APP_DIR}jre/bin/java\"")]),
+      "the java program \"{app}jre.exe\" is a folder, so the launcher cannot start it and shows a box with this file's path; name the java program inside it, such as value=\"${APP_DIR}jre%(sep)sbin%(sep)s%(javasample)s\"")]),
     ("java_not_executable", boot_text(replace={"java": "${APP_DIR}lib%(sep)sapp.jar"}), {},
      [(3, "BC112",
-      "the java program \"{app}lib/app.jar\" is not an executable file, so the launcher cannot start it and shows a box with this file's path; name the java program itself")]),
-    ("command_line_too_long", boot_text(replace={"args": LONG_ARGS}), {}, [(None, "BC113",
-      "the command line is 33097 characters long; Windows refuses 32,767 or more, so the launcher cannot start java there; shorten the class path (a folder/* wildcard) or the args")]),
+      "the java program \"{app}lib%(sep)sapp.jar\" is not an executable file, so the launcher cannot start it and shows a box with this file's path; name the java program itself")]),
+    ("command_line_too_long", boot_text(replace={"args": LONG_ARGS}), {}, [(None, "BC113", {
+        side: "the command line is %d characters long; Windows refuses 32,767 or more, so the launcher cannot start java there; shorten the class path (a folder/* wildcard) or the args" % length
+        for side, length in (("native", 33097), ("wine", 33072))})]),
     ("near_miss_key", boot_text(items=GOOD_ITEMS[:3] + [("Xmx", "64m")] + GOOD_ITEMS[4:]), {},
      [(6, "BC201",
       "key \"Xmx\" is not read (keys are exact and case-sensitive); as it stands, -Xmx is empty; write key=\"-Xmx\""), (2, "BC203",
@@ -105,16 +109,16 @@ CASES = [
       "no main class: the command line ends without one, so java prints its usage and ends with 1, which the launcher reports with a box showing this file's path; write value=\"com.example.Main\" in the item with key \"main\"")]),
     ("class_path_entry_missing", boot_text(replace={"-cp": "lib%(sep)sapp.jar%(cpsep)slib%(sep)smissing.jar"}),
      {}, [(7, "BC206",
-      "class-path entry \"lib/missing.jar\" does not exist in {app}, the folder the launcher starts java in; correct the name, or write it relative to that folder")]),
+      "class-path entry \"lib%(sep)smissing.jar\" does not exist in {app}, the folder the launcher starts java in; correct the name, or write it relative to that folder")]),
     ("class_path_with_placeholder", boot_text(replace={"-cp": "${APP_DIR}lib%(sep)sapp.jar"}), {},
      [(7, "BC206",
-      "class-path entry \"${APP_DIR}lib/app.jar\" does not exist in {app}, the folder the launcher starts java in; placeholders are replaced only in the java value, so write the path relative to that folder")]),
+      "class-path entry \"${APP_DIR}lib%(sep)sapp.jar\" does not exist in {app}, the folder the launcher starts java in; placeholders are replaced only in the java value, so write the path relative to that folder")]),
     ("java_with_unquoted_blank", boot_text(replace={"java": "${APP_DIR}my jre%(sep)s%(java)s -Dx=1"}),
      {"my jre/%(java)s": "java"}, [(3, "BC207",
-      "the java value holds a blank and no quotes, so the program is \"{app}my\" (a file planted at \"{app}my\" would run: CWE-428) and the rest of the value becomes java's arguments; put the path in quotes, such as value=\"&quot;${APP_DIR}jre/bin/java&quot;\""), (3, "BC110",
-      "the java program \"{app}my\" does not exist, so the launcher cannot start it and shows a box with this file's path; write the path of java, such as value=\"${APP_DIR}jre/bin/java\"")]),
+      "the java value holds a blank and no quotes, so the program is \"{app}my\" (a file planted at \"{app}my%(exe)s\" would run: CWE-428) and the rest of the value becomes java's arguments; put the path in quotes, such as value=\"&quot;${APP_DIR}jre%(sep)sbin%(sep)s%(javasample)s&quot;\""), (3, "BC110",
+      "the java program \"{app}my%(exe)s\" does not exist, so the launcher cannot start it and shows a box with this file's path; write the path of java, such as value=\"${APP_DIR}jre%(sep)sbin%(sep)s%(javasample)s\"")]),
     ("java_relative", boot_text(replace={"java": ".%(sep)s%(java)s"}), {}, [(3, "BC208",
-      "the java path \"./java_stub\" is relative, so it is looked up from the folder the launcher is started in, not from the app folder; write value=\"${APP_DIR}java_stub\"")]),
+      "the java path \".%(sep)s%(java)s\" is relative, so it is looked up from the folder the launcher is started in, not from the app folder; write value=\"${APP_DIR}%(java)s\"")]),
     ("line_end_in_value", boot_text(replace={"args": "-Da=1\n-Db=2"}), {}, [(8, "BC209",
       "the args value holds a line end, which stays inside a word of the command line; keep the value on one line")]),
     ("tab_in_value", boot_text(replace={"args": "-Da=1&#9;-Db=2"}), {}, [(8, "BC209",
@@ -144,7 +148,7 @@ CASES = [
     ("second_top_level_element", boot_text(after_end="<boot>\n</boot>"), {}, [(11, "BC213",
       "a second top-level <boot> is ignored: the launcher reads only the first one (line 2); move its items into that one")]),
     ("empty_class_path", boot_text(replace={"-cp": ""}), {}, [(7, "BC214",
-      "the -cp value is empty, so java takes the next word \"-Ddemo.mode=test\" as the class path; write the class path, such as \"lib/app.jar\"")]),
+      "the -cp value is empty, so java takes the next word \"-Ddemo.mode=test\" as the class path; write the class path, such as \"lib%(sep)sapp.jar\"")]),
     # singleInstance: only the main application's boot file decides. A finding
     # with a fourth element names its boot file below the app folder.
     ("single_instance_forward", boot_text(items=GOOD_ITEMS + [("singleInstance", "forward")]), {}, []),
