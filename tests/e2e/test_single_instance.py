@@ -128,7 +128,7 @@ class Wine:
 
     def start(self, app, args=(), cwd=None, spelling=lambda exe: exe):
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-        env = wine_env.wineEnvironment(self.prefix, "-all,+relay")
+        env = wine_env.wineEnvironment(self.prefix, wine_env.RELAY_AND_ERRORS)
         env["LC_ALL"] = "C.UTF-8"  # ANSI code page 1252, which has no Japanese
         exe = spelling("%s:\\%s\\launcher.exe" % (app.drive, os.path.basename(app.root)))
         process = subprocess.Popen([self.wine, exe, *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
@@ -267,12 +267,13 @@ class SingleInstance(unittest.TestCase):
                 first = SIDE.start(app)
                 self.running.append((first, app))
                 self.wait_for_calls(app, 1)
-                code, lines, _ = SIDE.start(app, [JAPANESE]).finish()
+                code, lines, err = SIDE.start(app, [JAPANESE]).finish()
                 self.assertEqual(code, 0)
                 self.assertEqual([line for line in lines if "singleInstance" in line], [])
                 self.assertEqual(self.end_owner(app, first)[-1], "launchJava:retCode=0")
                 calls = self.calls(app)
-                self.assertEqual(len(calls), 2)
+                self.assertEqual(len(calls), 2, "the second launcher wrote %r; stderr besides the trace: %r"
+                                 % (lines, wine_env.wineSaid(err)))
                 self.assertEqual([sorted(call.env) for call in calls], [["pid"], ["pid"]])
 
     def test_a_third_request_sorts_after_the_second(self):

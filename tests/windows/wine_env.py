@@ -24,6 +24,7 @@ RELAY_FUNCTIONS = "user32.MessageBoxW;user32.MessageBoxA"
 # Wine would offer to download Mono and Gecko when it creates a prefix.
 DLL_OVERRIDES = "mscoree=;mshtml="
 RUN_TIMEOUT = 900  # seconds; a 32-bit process start under qemu-user takes about a minute
+RELAY_AND_ERRORS = "-all,+relay,err+all"  # WINEDEBUG: the traced calls and every error Wine reports
 
 
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for the Wine tests
@@ -260,12 +261,17 @@ def runWindows(wine, prefix, args, timeout=RUN_TIMEOUT, extraEnv=None, encoding=
     extraEnv: more variables (LC_ALL selects Wine's ANSI code page); encoding:
     that of the program's standard output. Returns (exit code, stdout lines,
     message boxes, Wine's own error lines: what to show when the run fails)."""
-    env = wineEnvironment(prefix, "-all,+relay,err+all")
+    env = wineEnvironment(prefix, RELAY_AND_ERRORS)
     env.update(extraEnv or {})
     code, out, err = runCaptured([wine] + list(args), env, timeout)
     trace = err.decode("utf-8", errors="replace")
-    wineSaid = [line for line in trace.splitlines() if not re.match(r"[0-9a-f]{4}:(Call|Ret) ", line)]
-    return code, out.decode(encoding, errors="replace").splitlines(), parseBoxes(trace, allowCut), wineSaid
+    return code, out.decode(encoding, errors="replace").splitlines(), parseBoxes(trace, allowCut), wineSaid(trace)
+
+
+def wineSaid(trace):
+    """The lines of a relay-traced run's stderr that are not the trace: Wine's
+    own errors, which say why a program or its child failed to start."""
+    return [line for line in trace.splitlines() if not re.match(r"[0-9a-f]{4}:(Call|Ret) ", line)]
 
 
 if __name__ == "__main__":
