@@ -365,11 +365,11 @@ def only(platform):
     return mark
 
 
-def main(what):
-    """Runs the calling script's rows natively (--launcher, --java-stub), or
-    under Wine with --wine, --prefix and --work-dir; skips (77), saying why,
-    where that Wine cannot run."""
-    global RUNNER
+def suite_options():
+    """A launcher suite's options (--launcher, --java-stub, and under Wine
+    --wine, --prefix, --work-dir): (options, launcher, java stub, the argv
+    left for unittest). Clears this process's LAUNCHER_* variables, since the
+    children's are the rows' own."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--java-stub", required=True)
@@ -377,12 +377,18 @@ def main(what):
     parser.add_argument("--prefix")
     parser.add_argument("--work-dir")
     options, rest = parser.parse_known_args()
-    launcher, java_stub = os.path.abspath(options.launcher), os.path.abspath(options.java_stub)
-    # The children's LAUNCHER_* variables are the rows' own.
     for name in [name for name in os.environ if name.startswith("LAUNCHER_")]:
         del os.environ[name]
+    return options, os.path.abspath(options.launcher), os.path.abspath(options.java_stub), [sys.argv[0]] + rest
+
+
+def main(what):
+    """Runs the calling script's rows natively (--launcher, --java-stub), or
+    under Wine with --wine, --prefix and --work-dir; skips (77), saying why,
+    where that Wine cannot run."""
+    global RUNNER
+    options, launcher, java_stub, argv = suite_options()
     module = sys.modules["__main__"]
-    argv = [sys.argv[0]] + rest
     if not options.wine:
         RUNNER = NativeRunner(launcher, java_stub)
         _add_row_tests(module)

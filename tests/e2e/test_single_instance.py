@@ -11,7 +11,6 @@ the app folder's parent.
 
 Usage: test_single_instance.py --launcher EXE --java-stub EXE [--wine WINE --work-dir DIR]
 """
-import argparse
 import os
 import re
 import shutil
@@ -26,7 +25,7 @@ import uuid
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
 import wine_env  # noqa: E402
-from app_dir import MAIN_ITEMS, UPDATER_ITEMS, AppDir, read_calls, unescaped  # noqa: E402
+from app_dir import MAIN_ITEMS, UPDATER_ITEMS, AppDir, read_calls, suite_options, unescaped  # noqa: E402
 
 WAIT = 90  # seconds for a step that takes a moment (a 64-bit Wine start takes about one)
 RELAY_SETTINGS = ["[HKEY_CURRENT_USER\\Software\\Wine\\Debug]",
@@ -355,16 +354,7 @@ class SingleInstance(unittest.TestCase):
 
 def main():
     global SIDE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--java-stub", required=True)
-    parser.add_argument("--wine")
-    parser.add_argument("--work-dir")
-    options, rest = parser.parse_known_args()
-    launcher, java_stub = os.path.abspath(options.launcher), os.path.abspath(options.java_stub)
-    for name in [name for name in os.environ if name.startswith("LAUNCHER_")]:
-        del os.environ[name]
-    argv = [sys.argv[0]] + rest
+    options, launcher, java_stub, argv = suite_options()
     if not options.wine:
         SIDE = Native(launcher, java_stub)
         unittest.main(argv=argv)
