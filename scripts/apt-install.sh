@@ -3,7 +3,11 @@
 # whatever package lists apt has once scripts/apt-update.sh has done what the
 # mirrors allow: an index that fails to download stops nothing. Fails only
 # when a wanted package cannot be installed, and then names each such package
-# with apt's reason: "could not install PACKAGE: REASON".
+# with apt's reason: "could not install PACKAGE: REASON". A foreign-architecture
+# package that fails because the two architectures' indexes disagree on a
+# Multi-Arch: same library is tried once more with those libraries pinned to a
+# version both offer (scripts/apt-multiarch-pins.py says which, and why); the
+# pins live in a temporary file given to that one install.
 #
 # Usage: apt-install.sh [--why FILE] PACKAGE...
 #   --why FILE   also writes the "could not install" lines to FILE
@@ -32,11 +36,19 @@ echo "Installing: ${missing[*]}"
 indexFailure=$("$here/apt-update.sh")
 
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+pins=$(mktemp)
+trap 'rm -f "$log" "$pins"' EXIT
+install() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$@" 2>&1 | tee "$log"
+}
 status=0
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 |
-    tee "$log" || status=$?
+install "${missing[@]}" || status=$?
 [ "$status" -ne 0 ] || exit 0
+if [[ " ${missing[*]}" == *:* ]] && "$here/apt-multiarch-pins.py" "$pins" "${missing[@]}" >&2; then
+    status=0
+    install --allow-downgrades -o Dir::Etc::Preferences="$pins" "${missing[@]}" || status=$?
+    [ "$status" -ne 0 ] || exit 0
+fi
 installFailure=$("$here/apt-reason.sh" "$log")
 
 say() {
