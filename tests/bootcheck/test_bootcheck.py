@@ -135,9 +135,9 @@ class WineSide:
         return WineRunner(OPTIONS.wine, OPTIONS.prefix, None, None, OPTIONS.work_dir).code_page(number or 1252)
 
     def bootcheck(self, app, *args, cwd=None, env=None):
-        code, out, err = wine_env.runCaptured([OPTIONS.wine, "D:\\bootcheck.exe", *args],
-                                              dict(wine_env.wineEnvironment(OPTIONS.prefix), **(env or {})),
-                                              cwd=cwd or app.root)
+        code, out, err = wine_env.runConsole([OPTIONS.wine, "D:\\bootcheck.exe", *args],
+                                             dict(wine_env.wineEnvironment(OPTIONS.prefix), **(env or {})),
+                                             cwd=cwd or app.root)
         return tuple([code] + [text.decode("utf-8", "surrogateescape").replace("\r\n", "\n") for text in (out, err)])
 
     def launch(self, app, *args, env=None):

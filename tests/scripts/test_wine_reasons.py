@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""The reason a Wine suite gives when it skips, which scripts/setup-win32-emulation.sh
-also prints: apt's own words when wine32:i386 could not be installed, "this kernel
-refuses 32-bit x86 programs" only when starting the loader gave ENOEXEC."""
+"""What the Wine suites read from Wine itself. The reason a Wine suite gives
+when it skips, which scripts/setup-win32-emulation.sh also prints: apt's own
+words when wine32:i386 could not be installed, "this kernel refuses 32-bit x86
+programs" only when starting the loader gave ENOEXEC. And a program's exit
+code, which a crash in Wine's Unix teardown after the program ended must not
+replace."""
 import os
 import stat
 import sys
@@ -48,6 +51,34 @@ class SkipReasons(unittest.TestCase):
                     with open(record, "w") as f:
                         f.write(recorded)
                 self.assertEqual(wine_env.whyUnavailable(loader, record), reason.format(loader=loader))
+
+
+TEARDOWN_CRASH = ("Inconsistency detected by ld.so: dl-fini.c: 87: _dl_fini: Assertion "
+                  "`ns != LM_ID_BASE || i == nloaded' failed!")
+# (what, the stand-in wine's stderr, its exit status, the exit code the suites see)
+EXIT_ROWS = [
+    ("the program's ExitProcess, then the teardown crashes", "0114:Call KERNEL32.ExitProcess(00000000) ret=7b0\n"
+     + TEARDOWN_CRASH, 127, 0),
+    ("a code other than 0 survives too", "0114:trace:relay:load_list L\"RelayInclude\"\n"
+     "0114:Call KERNEL32.ExitProcess(00000002) ret=7b0\n" + TEARDOWN_CRASH, 127, 2),
+    ("a child's ExitProcess is not the program's", "0114:trace:relay:load_list L\"RelayInclude\"\n"
+     "011c:Call KERNEL32.ExitProcess(00000015) ret=7b0\n", 0, 0),
+    ("with process ids in the trace", "0110:0114:Call KERNEL32.ExitProcess(00000003) ret=7b0\n", 3, 3),
+    ("no call traced: wine's own status", "wine: could not load kernel32.dll\n", 3, 3),
+]
+
+
+class ExitCodes(unittest.TestCase):
+    def test_rows(self):
+        for what, said, status, code in EXIT_ROWS:
+            with self.subTest(what), tempfile.TemporaryDirectory() as work:
+                wine = os.path.join(work, "wine")
+                with open(os.path.join(work, "said"), "w") as f:
+                    f.write(said)
+                with open(wine, "w") as f:
+                    f.write("#!/bin/sh\ncat '%s/said' >&2\nexit %d\n" % (work, status))
+                os.chmod(wine, stat.S_IRWXU)
+                self.assertEqual(wine_env.runCaptured([wine], dict(os.environ))[0], code)
 
 
 if __name__ == "__main__":

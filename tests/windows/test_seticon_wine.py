@@ -33,7 +33,7 @@ BOOT = ('<?xml version="1.0" encoding="UTF-8"?>\n<boot>\n  <item key="java" valu
 
 def runWine(args):
     """(exit code, stdout, stderr) of a Windows console program."""
-    code, out, err = wine_env.runCaptured([OPTIONS.wine] + list(args), wine_env.wineEnvironment(OPTIONS.prefix))
+    code, out, err = wine_env.runConsole([OPTIONS.wine] + list(args), wine_env.wineEnvironment(OPTIONS.prefix))
     return (code, out.decode("utf-8", errors="replace").replace("\r\n", "\n"),
             err.decode("utf-8", errors="replace").replace("\r\n", "\n"))
 

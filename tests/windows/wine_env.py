@@ -20,7 +20,8 @@ import sys
 import tempfile
 import unittest
 
-RELAY_FUNCTIONS = "user32.MessageBoxW;user32.MessageBoxA"
+# The boxes, and ExitProcess for the exit code a program gave (see exitCode).
+RELAY_FUNCTIONS = "user32.MessageBoxW;user32.MessageBoxA;kernel32.ExitProcess"
 # Wine would offer to download Mono and Gecko when it creates a prefix.
 DLL_OVERRIDES = "mscoree=;mshtml="
 RUN_TIMEOUT = 900  # seconds; a 32-bit process start under qemu-user takes about a minute
@@ -248,11 +249,40 @@ def readCaptured(f):
 
 def runCaptured(args, env, timeout=RUN_TIMEOUT, cwd=None):
     """Runs a program with its output in captureFiles, not pipes (Wine's helper
-    processes may keep a pipe open); returns (exit code, stdout bytes, stderr bytes)."""
+    processes may keep a pipe open); returns (exit code, stdout bytes, stderr
+    bytes). Under a relay trace the exit code is the program's own (exitCode)."""
     with captureFile() as out, captureFile() as err:
         result = subprocess.run(list(args), env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                 timeout=timeout)
-        return result.returncode, readCaptured(out), readCaptured(err)
+        said = readCaptured(err)
+        return exitCode(result.returncode, said.decode("utf-8", errors="replace")), readCaptured(out), said
+
+
+_TRACER = re.compile(r"^([0-9a-f]{4}(?::[0-9a-f]{4})?):", re.M)
+
+
+def exitCode(status, trace):
+    """The code the program gave ExitProcess, as the relay trace shows it for
+    the thread that traced first (the program's own main thread: its children
+    start after it); wine's exit status where the trace shows no such call.
+    After that call Wine's Unix side tears the process down, and that can
+    crash: glibc's "Inconsistency detected by ld.so: dl-fini.c: 87: _dl_fini:
+    Assertion ... failed!", after which wine exits with 127 whatever code the
+    program gave. The wine server has the program's code by then; this is the
+    same code, read where the teardown cannot reach it."""
+    first = _TRACER.search(trace)
+    if not first:
+        return status
+    called = re.search(r"^%s:Call KERNEL32\.ExitProcess\(([0-9a-fA-F]+)\)" % re.escape(first.group(1)), trace, re.M)
+    return int(called.group(1), 16) if called else status
+
+
+def runConsole(args, env, cwd=None):
+    """runCaptured for a program whose stderr is read: its exit code from the
+    relay trace, and (exit code, stdout bytes, stderr bytes without the trace)."""
+    code, out, err = runCaptured(args, dict(env, WINEDEBUG="-all,+relay"), cwd=cwd)
+    return code, out, b"".join(line for line in err.splitlines(keepends=True)
+                               if not re.match(rb"[0-9a-f]{4}:(Call|Ret |Starting thread|trace:)", line))
 
 
 def runWindows(wine, prefix, args, timeout=RUN_TIMEOUT, extraEnv=None, encoding="utf-8",
