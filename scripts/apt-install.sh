@@ -38,15 +38,15 @@ indexFailure=$("$here/apt-update.sh")
 log=$(mktemp)
 pins=$(mktemp)
 trap 'rm -f "$log" "$pins"' EXIT
-install() {
+aptInstall() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$@" 2>&1 | tee "$log"
 }
 status=0
-install "${missing[@]}" || status=$?
+aptInstall "${missing[@]}" || status=$?
 [ "$status" -ne 0 ] || exit 0
 if [[ " ${missing[*]}" == *:* ]] && "$here/apt-multiarch-pins.py" "$pins" "${missing[@]}" >&2; then
     status=0
-    install --allow-downgrades -o Dir::Etc::Preferences="$pins" "${missing[@]}" || status=$?
+    aptInstall --allow-downgrades -o Dir::Etc::Preferences="$pins" "${missing[@]}" || status=$?
     [ "$status" -ne 0 ] || exit 0
 fi
 installFailure=$("$here/apt-reason.sh" "$log")
