@@ -40,6 +40,10 @@ DESKTOP_SETTINGS = [
     # Without a window manager a managed box takes 2 s to go away.
     "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]",
     '"Managed"="N"',
+    "",
+    # The launcher's exit code as it gave it (wine_env.exitCode).
+    "[HKEY_CURRENT_USER\\Software\\Wine\\Debug]",
+    '"RelayInclude"="kernel32.ExitProcess"',
 ]
 TOOLS = [("Xvfb", "xvfb"), ("xdotool", "xdotool"), ("import", "imagemagick"),
          ("tesseract", "tesseract-ocr")]
@@ -163,6 +167,7 @@ class DesktopCase(suite.LauncherCase):
     def setUp(self):
         self.launcher = None
         self.out = wine_env.captureFile()
+        self.trace = wine_env.captureFile()
         self.shots = os.path.join(OPTIONS.work_dir, "screenshots")
         os.makedirs(self.shots, exist_ok=True)
 
@@ -171,12 +176,12 @@ class DesktopCase(suite.LauncherCase):
             self.launcher.kill()
             self.launcher.wait()
         self.out.close()
+        self.trace.close()
 
     def startLauncher(self):
-        env = wine_env.wineEnvironment(OPTIONS.prefix, display=DISPLAY)
+        env = wine_env.wineEnvironment(OPTIONS.prefix, "-all,+relay", display=DISPLAY)
         self.launcher = subprocess.Popen([OPTIONS.wine, suite.APP + "launcher.exe"], env=env,
-                                         stdin=subprocess.DEVNULL, stdout=self.out,
-                                         stderr=subprocess.DEVNULL)
+                                         stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.trace)
         self.started = time.monotonic()
 
     def assertRunning(self):
@@ -224,7 +229,8 @@ class DesktopCase(suite.LauncherCase):
     def awaitExit(self, what):
         """Waits for the launcher's exit code; returns the seconds from the
         start of the press (xdotool's own start included)."""
-        code = self.launcher.wait(timeout=APPEAR_TIMEOUT)
+        code = wine_env.exitCode(self.launcher.wait(timeout=APPEAR_TIMEOUT),
+                                 wine_env.readCaptured(self.trace).decode("utf-8", errors="replace"))
         elapsed = time.monotonic() - self.pressed
         print("%s: launcher ended %.2f s after the press" % (what, elapsed))
         self.assertEqual(code, 0, "launcher exit code")
