@@ -51,6 +51,7 @@ MAIN_BOOT = BOOT % ("lib\\*", "com.example.Main", '  <item key="launcherArgs" va
 UPDATER_BOOT = BOOT % ("updater.jar", "com.example.Updater", "")
 UNINSTALL = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 CLASSES = "HKEY_CURRENT_USER\\Software\\Classes"
+OWN = ["install-id.txt", "install-manifest.txt"]  # the marker and the manifest
 
 
 def write(path, content):
@@ -159,6 +160,16 @@ def makesetup(app, name, version, output, *args):
     return output
 
 
+def prepareMachine():
+    """The suite's prefix with D: mapped to a folder that holds the installers; once."""
+    if getattr(OPTIONS, "drive", None):
+        return
+    OPTIONS.drive = os.path.join(OPTIONS.work_dir, "d")
+    os.makedirs(os.path.join(OPTIONS.drive, "setups"))
+    wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix)
+    wine_env.mapDrive(OPTIONS.prefix, "d", OPTIONS.drive)
+
+
 class Installer(unittest.TestCase):
     """One customer's machine, step by step; each test goes on from the last."""
 
@@ -179,9 +190,8 @@ class Installer(unittest.TestCase):
         subprocess.run(["convert", "-size", "96x96", "gradient:teal-navy", "PNG24:" + icon], check=True)
         sign = ["--sign-command", "'%s'" % signer]
         common = ["--exe", EXE, "--icon", icon, "--document", ".myrep=報告書", "--copyright", "© 2026 " + VENDOR]
-        OPTIONS.drive = os.path.join(work, "d")
+        prepareMachine()
         setups = os.path.join(OPTIONS.drive, "setups")
-        os.makedirs(setups)
         cls.setup1 = makesetup(appFolder(os.path.join(work, "v1"), {"lib/app.jar": b"PK1", "lib/old.jar": b"PK"}),
                                NAME, "1.0.0", os.path.join(setups, "setup-1.exe"), *(common + sign))
         cls.setup2 = makesetup(appFolder(os.path.join(work, "v2"), {"lib/app.jar": b"PK2", "lib/new.jar": b"PK"}),
@@ -190,8 +200,6 @@ class Installer(unittest.TestCase):
                               OTHER_NAME, "1.0", os.path.join(setups, "other.exe"))
         write(unixPath(DOCUMENT), "報告")
         write(os.path.join(OPTIONS.drive, "foreign", "notes.txt"), "mine")
-        wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix)
-        wine_env.mapDrive(OPTIONS.prefix, "d", OPTIONS.drive)
         user = getpass.getuser()
         cls.folder = "C:\\users\\%s\\AppData\\Local\\Programs\\%s" % (user, NAME)
         cls.shortcut = os.path.join(OPTIONS.prefix, "drive_c", "users", user, "AppData", "Roaming", "Microsoft",
@@ -218,7 +226,7 @@ class Installer(unittest.TestCase):
         installed = unixPath(self.folder)
         found = sorted(os.path.relpath(os.path.join(d, n), installed) for d, _, names in os.walk(installed) for n in names)
         self.assertEqual(found, sorted([EXE, "uninstall.exe", "config/boot.xml", "updater/config/boot.xml",
-                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/old.jar"]))
+                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/old.jar"] + OWN))
         self.assertTrue(os.path.isfile(self.shortcut))
         key, values = self.uninstallEntry()
         self.assertRegex(key, r"^\{[0-9a-f-]{36}\}$")
@@ -275,7 +283,7 @@ class Installer(unittest.TestCase):
         self.assertEqual(code, 0)
         found = sorted(os.path.relpath(os.path.join(d, n), installed) for d, _, names in os.walk(installed) for n in names)
         self.assertEqual(found, sorted([EXE, "uninstall.exe", "config/boot.xml", "updater/config/boot.xml",
-                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/new.jar"]))
+                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/new.jar"] + OWN))
         with open(os.path.join(installed, "lib", "app.jar"), "rb") as f:
             self.assertEqual(f.read(), b"PK2")
         _, values = self.uninstallEntry()
@@ -318,6 +326,203 @@ class Installer(unittest.TestCase):
         self.assertNotIn(progId, classes)
         self.assertEqual(classes[".myrep"], {"": "Other.Document"})
 
+
+def tree(folder):
+    """The files below a folder, and the links in it, as sorted relative paths."""
+    found = []
+    for base, folders, names in os.walk(folder):
+        found += [os.path.join(base, name) for name in names]
+        found += [os.path.join(base, name) for name in folders if os.path.islink(os.path.join(base, name))]
+    return sorted(os.path.relpath(path, folder) for path in found)
+
+
+def readBytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class Hostile(unittest.TestCase):
+    """The paths customers walk besides the happy one, one row each, each with
+    a product of its own (its own id, folder and shortcut) on the same machine."""
+
+    WRITTEN = {"settings.properties": "s", "config/user.xml": "<u/>", "data/app.db": "db"}
+
+    @classmethod
+    def setUpClass(cls):
+        prepareMachine()
+        cls.user = getpass.getuser()
+        cls.built = 0
+
+    def build(self, name, version, files, *args):
+        self.__class__.built += 1
+        tag = "hostile-%d" % self.built
+        app = appFolder(os.path.join(OPTIONS.work_dir, tag), files)
+        return "D:\\setups\\%s.exe" % tag, makesetup(app, name, version,
+                                                      os.path.join(OPTIONS.drive, "setups", tag + ".exe"), *args)
+
+    def install(self, setup, folder=None):
+        return runCommandLine(setup[0] + " /S" + (" /D=" + folder if folder else ""))
+
+    def folder(self, name):
+        return "C:\\users\\%s\\AppData\\Local\\Programs\\%s" % (self.user, name)
+
+    def uninstall(self, folder):
+        shutil.copy(os.path.join(OPTIONS.work_dir, "uninstaller.exe"), os.path.join(OPTIONS.drive, "uninstall-copy.exe"))
+        return runCommandLine("D:\\uninstall-copy.exe /S _?=" + folder)
+
+    def keepUninstaller(self, folder):
+        shutil.copy(os.path.join(unixPath(folder), "uninstall.exe"), os.path.join(OPTIONS.work_dir, "uninstaller.exe"))
+
+    def entries(self, name):
+        return [values for values in registry(UNINSTALL).values() if values.get("DisplayName") == name]
+
+    def appWrites(self, folder, files):
+        for path, content in files.items():
+            write(os.path.join(unixPath(folder), path), content)
+
+    def shortcut(self, name):
+        return os.path.join(OPTIONS.prefix, "drive_c", "users", self.user, "AppData", "Roaming", "Microsoft", "Windows",
+                            "Start Menu", "Programs", name + ".lnk")
+
+    def another_vendors_product_of_the_same_name_is_refused(self):
+        a = self.build("Notes", "1.0", {}, "--vendor", "Vendor A")
+        b = self.build("Notes", "1.0", {}, "--vendor", "Vendor B")
+        folder = self.folder("Notes")
+        self.assertEqual(self.install(a), 0)
+        self.appWrites(folder, self.WRITTEN)
+        before, entry = tree(unixPath(folder)), self.entries("Notes")
+        self.assertEqual(self.install(b), 2)
+        self.assertEqual(tree(unixPath(folder)), before)
+        self.assertEqual(self.entries("Notes"), entry)
+        self.assertEqual([values["Publisher"] for values in entry], ["Vendor A"])
+
+    def nothing_found_in_a_folder_is_run(self):
+        folder = unixPath(self.folder("Found"))
+        write(os.path.join(folder, "Found.exe"), JAVA_STUB)
+        write(os.path.join(folder, "uninstall.exe"), JAVA_STUB)
+        self.assertEqual(self.install(self.build("Found", "1.0", {})), 2)
+        self.assertEqual(tree(folder), ["Found.exe", "uninstall.exe"])
+
+    def an_upgrade_keeps_what_the_app_wrote(self):
+        vendor = "Vendor @PRODUCT_NAME@ @EXE_NAME@ $HOME 100%"
+        v1 = self.build("Kept", "1.0", {"lib/app.jar": b"PK1", "lib/old.jar": b"PK", "plugins/base.jar": b"PK"},
+                        "--vendor", vendor)
+        v2 = self.build("Kept", "2.0", {"lib/app.jar": b"PK2", "plugins/base.jar": b"PK"}, "--vendor", vendor,
+                        "--keep", "plugins", "--replace", "cache")
+        folder = self.folder("Kept")
+        self.assertEqual(self.install(v1), 0)
+        self.appWrites(folder, dict(self.WRITTEN, **{"lib/update.jar": "u", "updater/update.jar": "u",
+                                                     "plugins/extra.jar": "x", "cache/page.bin": "c"}))
+        self.assertEqual(self.install(v2), 0)
+        self.assertEqual(tree(unixPath(folder)), sorted(
+            ["Kept.exe", "uninstall.exe", "config/boot.xml", "updater/config/boot.xml", "updater/updater.jar",
+             "jre/bin/javaw.exe", "lib/app.jar", "plugins/base.jar", "plugins/extra.jar"] + OWN + list(self.WRITTEN)))
+        self.assertEqual(readBytes(os.path.join(unixPath(folder), "lib", "app.jar")), b"PK2")
+        self.assertEqual([values["Publisher"] for values in self.entries("Kept")], [vendor])
+
+    def a_renamed_exe_is_upgraded(self):
+        v1 = self.build("Renamed", "1.0", {}, "--exe", "Renamed.exe", "--document", ".rnm=Doc")
+        v2 = self.build("Renamed", "2.0", {}, "--exe", "Renamed Pro.exe", "--document", ".rnm=Doc")
+        folder = self.folder("Renamed")
+        self.assertEqual(self.install(v1), 0)
+        self.assertEqual(self.install(v2), 0)
+        files = tree(unixPath(folder))
+        self.assertIn("Renamed Pro.exe", files)
+        self.assertNotIn("Renamed.exe", files)
+        classes = registry(CLASSES)
+        self.assertEqual(classes[classes[".rnm"][""] + "\\shell\\open\\command"],
+                         {"": '"%s\\Renamed Pro.exe" "%%1"' % folder})
+        self.assertEqual([values["DisplayIcon"] for values in self.entries("Renamed")],
+                         [folder + "\\Renamed Pro.exe,0"])
+        self.assertTrue(os.path.isfile(self.shortcut("Renamed")))
+        self.assertFalse(os.path.exists(self.shortcut("Renamed (%s)" % VENDOR)))
+
+    def a_lost_uninstaller_is_repaired_by_installing_again(self):
+        setup, folder = self.build("Lost", "1.0", {}), self.folder("Lost")
+        self.assertEqual(self.install(setup), 0)
+        self.appWrites(folder, self.WRITTEN)
+        os.remove(os.path.join(unixPath(folder), "uninstall.exe"))
+        self.assertEqual(self.install(setup), 0)
+        self.assertTrue(set(self.WRITTEN) | {"uninstall.exe"} <= set(tree(unixPath(folder))))
+        self.keepUninstaller(folder)
+        self.assertEqual(self.uninstall(folder), 0)
+        self.assertFalse(os.path.exists(unixPath(folder)))
+        self.assertEqual(self.entries("Lost"), [])
+
+    def a_half_removed_folder_is_repaired_by_installing_again(self):
+        setup, folder = self.build("Half", "1.0", {"lib/app.jar": b"PK"}), self.folder("Half")
+        self.assertEqual(self.install(setup), 0)
+        complete = tree(unixPath(folder))
+        self.appWrites(folder, self.WRITTEN)
+        # Cut off as a removal would be: the exe, the uninstaller, lib\ and the marker gone; the entry is left.
+        for path in ("Half.exe", "uninstall.exe", "install-id.txt"):
+            os.remove(os.path.join(unixPath(folder), path))
+        shutil.rmtree(os.path.join(unixPath(folder), "lib"))
+        self.assertEqual(len(self.entries("Half")), 1)
+        self.assertEqual(self.install(setup), 0)
+        self.assertEqual(tree(unixPath(folder)), sorted(complete + list(self.WRITTEN)))
+
+    def removal_never_follows_a_link(self):
+        setup, folder = self.build("Linked", "1.0", {}), self.folder("Linked")
+        outside = os.path.join(OPTIONS.drive, "outside")
+        write(os.path.join(outside, "mine.txt"), "mine")
+        self.assertEqual(self.install(setup), 0)
+        os.makedirs(os.path.join(unixPath(folder), "data"))
+        link = os.path.join(unixPath(folder), "data", "link")
+        os.symlink(outside, link)
+        self.keepUninstaller(folder)
+        # Wine cannot remove a link to a folder (Windows' RemoveDirectory removes a junction itself):
+        # the uninstaller says so, and keeps the marker and the entry.
+        self.assertEqual(self.uninstall(folder), 2)
+        self.assertEqual(tree(outside), ["mine.txt"])
+        self.assertEqual(tree(unixPath(folder)), ["data/link", "install-id.txt"])
+        self.assertEqual(len(self.entries("Linked")), 1)
+        os.remove(link)
+        self.assertEqual(self.install(setup), 0)
+        self.keepUninstaller(folder)
+        self.assertEqual(self.uninstall(folder), 0)
+        self.assertFalse(os.path.exists(unixPath(folder)))
+        self.assertEqual(self.entries("Linked"), [])
+        self.assertEqual(tree(outside), ["mine.txt"])
+
+    def another_apps_document_type_keeps_its_default(self):
+        setup, folder = self.build("Typed", "1.0", {}, "--document", ".typ=Doc"), self.folder("Typed")
+        self.assertEqual(runWine(["reg", "add", CLASSES + "\\.typ", "/ve", "/d", "Other.Document", "/f"])[0], 0)
+        self.assertEqual(self.install(setup), 0)
+        classes = registry(CLASSES)
+        progIds = list(classes[".typ\\OpenWithProgids"])
+        self.assertEqual((classes[".typ"], len(progIds)), ({"": "Other.Document"}, 1))
+        self.assertEqual(classes[progIds[0] + "\\shell\\open\\command"], {"": '"%s\\Typed.exe" "%%1"' % folder})
+        self.keepUninstaller(folder)
+        self.assertEqual(self.uninstall(folder), 0)
+        classes = registry(CLASSES)
+        self.assertEqual(classes[".typ"], {"": "Other.Document"})
+        self.assertNotIn(".typ\\OpenWithProgids", classes)
+        self.assertNotIn(progIds[0], classes)
+
+    def another_products_shortcut_stays(self):
+        self.assertEqual(self.install(self.build("Other Shortcut", "1.0", {})), 0)
+        foreign = readBytes(self.shortcut("Other Shortcut"))
+        write(self.shortcut("Shortcut"), foreign)
+        folder = self.folder("Shortcut")
+        self.assertEqual(self.install(self.build("Shortcut", "1.0", {})), 0)
+        self.assertEqual(readBytes(self.shortcut("Shortcut")), foreign)
+        self.assertTrue(os.path.isfile(self.shortcut("Shortcut (%s)" % VENDOR)))
+        self.keepUninstaller(folder)
+        self.assertEqual(self.uninstall(folder), 0)
+        self.assertEqual(readBytes(self.shortcut("Shortcut")), foreign)
+        self.assertFalse(os.path.exists(self.shortcut("Shortcut (%s)" % VENDOR)))
+
+    ROWS = [another_vendors_product_of_the_same_name_is_refused, nothing_found_in_a_folder_is_run,
+            an_upgrade_keeps_what_the_app_wrote, a_renamed_exe_is_upgraded,
+            a_lost_uninstaller_is_repaired_by_installing_again, a_half_removed_folder_is_repaired_by_installing_again,
+            removal_never_follows_a_link, another_apps_document_type_keeps_its_default,
+            another_products_shortcut_stays]
+
+    def test_each_row(self):
+        for row in self.ROWS:
+            with self.subTest(row.__name__):
+                row(self)
 
 def main():
     global OPTIONS
