@@ -35,7 +35,9 @@ std::string listAppFolder(const std::string& appDir, const std::string& skip, st
         }
         std::string folded = foldedCase(relative);
         if (byFoldedName.count(folded) != 0) {
-            return "\"" + relative + "\" and \"" + byFoldedName[folded] +
+            // Named in a fixed order, whichever the folder lists first.
+            const std::string& other = byFoldedName[folded];
+            return "\"" + std::max(relative, other) + "\" and \"" + std::min(relative, other) +
                    "\" in the app folder differ only in case, which is one name on Windows; rename one";
         }
         byFoldedName[folded] = relative;

@@ -177,7 +177,9 @@ std::string nsisContent(const SetupOptions& options, const std::vector<AppEntry>
     std::string manifest = "!macro writeManifest\n";
     manifest += "    FileOpen $R0 \"$INSTDIR\\${MANIFEST}\" w\n";
     manifest += "    FileWriteUTF16LE /BOM $R0 \"exe  " + exe + "$\\r$\\n\"\n";
-    manifest += "    FileWriteUTF16LE $R0 \"file " + exe + "$\\r$\\n\"\n";
+    // The code folders before the files: a folder the app replaced with a link
+    // is removed as a link before any file is looked for through it.
+    std::string installed = "    FileWriteUTF16LE $R0 \"file " + exe + "$\\r$\\n\"\n";
 
     std::string files = "!macro installFiles\n";
     files += "    SetOutPath \"$INSTDIR\"\n";
@@ -192,7 +194,7 @@ std::string nsisContent(const SetupOptions& options, const std::vector<AppEntry>
             files += "    CreateDirectory \"$INSTDIR\\" + path + "\"\n";
             continue;
         }
-        manifest += "    FileWriteUTF16LE $R0 \"file " + path + "$\\r$\\n\"\n";
+        installed += "    FileWriteUTF16LE $R0 \"file " + path + "$\\r$\\n\"\n";
         size_t slash = entry.relative.rfind('/');
         std::string entryFolder = slash == std::string::npos ? "" : entry.relative.substr(0, slash);
         if (first || entryFolder != folder) {
@@ -216,6 +218,7 @@ std::string nsisContent(const SetupOptions& options, const std::vector<AppEntry>
         removeCode += "    Call removeTree\n";
     }
     removeCode += "!macroend\n\n";
+    manifest += installed;
     std::string kept = "!macro keptFolders\n";
     for (const std::string& name : options.keep) {
         kept += "    StrCpy $R4 \"" + nsisEscaped(name) + "\"\n";
