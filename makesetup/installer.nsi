@@ -54,6 +54,8 @@ LangString notEmpty ${LANG_ENGLISH} "The folder $INSTDIR holds files that no ins
 LangString notEmpty ${LANG_JAPANESE} "フォルダー $INSTDIR には @PRODUCT_NAME@ のインストールによるものではないファイル (別の製品か、あなたのファイル) があります。空のフォルダーか新しいフォルダーを選んでください。何も変更していません。"
 LangString oldNotRemoved ${LANG_ENGLISH} "Some program files of the installed @PRODUCT_NAME@ in $R9 could not be replaced. Close the programs that use them, then run this again. Your files in that folder are kept."
 LangString oldNotRemoved ${LANG_JAPANESE} "$R9 にインストールされている @PRODUCT_NAME@ のプログラム ファイルの一部を置き換えられませんでした。それらを使っているプログラムを終了してから、もう一度実行してください。そのフォルダーにあるあなたのファイルは残っています。"
+LangString twice ${LANG_ENGLISH} "Another installer or uninstaller of @PRODUCT_NAME@ is running. Let it finish, then run this again. Nothing was changed."
+LangString twice ${LANG_JAPANESE} "@PRODUCT_NAME@ の別のインストーラーかアンインストーラーが実行中です。終了してから、もう一度実行してください。何も変更していません。"
 LangString notOurs ${LANG_ENGLISH} "The folder $INSTDIR holds no installation of @PRODUCT_NAME@. Nothing was removed."
 LangString notOurs ${LANG_JAPANESE} "フォルダー $INSTDIR には @PRODUCT_NAME@ がインストールされていません。何も削除していません。"
 LangString notAllRemoved ${LANG_ENGLISH} "Some files in $INSTDIR could not be removed. Close the programs that use them and run the uninstaller again; if it is gone, run the installer of @PRODUCT_NAME@ first."
@@ -87,6 +89,16 @@ UninstPage instfiles
 ; scans for ${...} again: they are copied into a register by a plain instruction
 ; first. The parameters below are registers and fixed words only.
 !macro sharedFunctions UN
+; One installer or uninstaller of this product at a time, per user session:
+; the mutex is held until this process ends; 183 is ERROR_ALREADY_EXISTS.
+Function ${UN}refuseSecondRun
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Local\setup-${PRODUCT_ID}") p .R0 ?e'
+    Pop $R1
+    ${If} $R1 = 183
+        !insertmacro refuse "$(twice)"
+    ${EndIf}
+FunctionEnd
+
 Function ${UN}refuseRunning
     !insertmacro refuse "$(running)"
 FunctionEnd
@@ -389,6 +401,7 @@ Function takeDefaultIfFree
 FunctionEnd
 
 Function .onInit
+    Call refuseSecondRun
     ReadRegStr $oldFolder HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ; An upgrade goes where the installed version is, unless /D= says otherwise.
     StrCpy $R0 "$LOCALAPPDATA\Programs\@PRODUCT_NAME@"
@@ -455,12 +468,15 @@ Section
     ${If} $R7 == 1
         StrCpy $folder $oldFolder
         Call removeOldCode
-        ; What the app wrote stays where it was; without the marker it is no installation any more.
-        Push "$oldFolder\${MANIFEST}"
-        Call removeTree
-        Push "$oldFolder\${MARKER}"
-        Call removeTree
-        RMDir "$oldFolder"
+        ; What the app wrote stays where it was; without the marker it is no
+        ; installation any more. A file left behind keeps the marker there.
+        ${If} $removeFailed == 0
+            Push "$oldFolder\${MANIFEST}"
+            Call removeTree
+            Push "$oldFolder\${MARKER}"
+            Call removeTree
+            RMDir "$oldFolder"
+        ${EndIf}
     ${EndIf}
     ${If} $R8 == 1
         StrCpy $folder $INSTDIR
@@ -497,6 +513,7 @@ Section
 SectionEnd
 
 Function un.onInit
+    Call un.refuseSecondRun
     StrCpy $folder $INSTDIR
     Call un.isOurs
     ${If} $R0 != 1

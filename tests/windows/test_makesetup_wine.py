@@ -462,6 +462,44 @@ class Hostile(unittest.TestCase):
         self.assertEqual(self.install(setup), 0)
         self.assertEqual(tree(unixPath(folder)), sorted(complete + list(self.WRITTEN)))
 
+    def an_installation_from_before_markers_is_upgraded(self):
+        v1 = self.build("Unmarked", "1.0", {"lib/app.jar": b"PK1"})
+        v2 = self.build("Unmarked", "2.0", {"lib/app.jar": b"PK2"})
+        folder = self.folder("Unmarked")
+        self.assertEqual(self.install(v1), 0)
+        # What an installer from before markers leaves: no marker, no manifest; the entry names the folder.
+        for path in OWN:
+            os.remove(os.path.join(unixPath(folder), path))
+        self.appWrites(folder, dict(self.WRITTEN, **{"lib/update.jar": "u"}))
+        self.assertEqual(self.install(v2), 0)
+        self.assertEqual(tree(unixPath(folder)), sorted(
+            ["Unmarked.exe", "uninstall.exe", "config/boot.xml", "updater/config/boot.xml", "updater/updater.jar",
+             "jre/bin/javaw.exe", "lib/app.jar"] + OWN + list(self.WRITTEN)))
+
+    def a_second_installer_of_the_same_id_is_refused(self):
+        setup, folder = self.build("Twice", "1.0", {}, "--id", "Example.Twice"), self.folder("Twice")
+        held = os.path.join(OPTIONS.drive, "held")
+        holder = os.path.join(OPTIONS.work_dir, "hold.nsi")
+        # Holds the installer's mutex, as a first installer would, until the test removes D:\held.
+        write(holder, 'Unicode true\nTarget %s-unicode\nRequestExecutionLevel user\nSilentInstall silent\n'
+                      'OutFile "%s"\nSection\n'
+                      "  System::Call 'kernel32::CreateMutexW(p 0, i 0, w \"Local\\setup-Example.Twice\") p .r0'\n"
+                      '  FileOpen $1 "D:\\held" w\n  FileClose $1\nwait:\n  Sleep 50\n  IfFileExists "D:\\held" wait\n'
+                      'SectionEnd\n' % (OPTIONS.arch, os.path.join(OPTIONS.drive, "hold.exe")))
+        subprocess.run(["makensis", "-V1", holder], check=True)
+        first = subprocess.Popen([OPTIONS.wine, "D:\\hold.exe"], env=japaneseWindows(), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(waitUntil(lambda: os.path.exists(held)))
+            self.assertEqual(self.install(setup), 2)
+            self.assertFalse(os.path.exists(unixPath(folder)))
+            self.assertEqual(self.entries("Twice"), [])
+        finally:
+            if os.path.exists(held):
+                os.remove(held)
+            first.wait(timeout=wine_env.RUN_TIMEOUT)
+        self.assertEqual(self.install(setup), 0)
+
     def removal_never_follows_a_link(self):
         setup, folder = self.build("Linked", "1.0", {}), self.folder("Linked")
         outside = os.path.join(OPTIONS.drive, "outside")
@@ -516,6 +554,7 @@ class Hostile(unittest.TestCase):
     ROWS = [another_vendors_product_of_the_same_name_is_refused, nothing_found_in_a_folder_is_run,
             an_upgrade_keeps_what_the_app_wrote, a_renamed_exe_is_upgraded,
             a_lost_uninstaller_is_repaired_by_installing_again, a_half_removed_folder_is_repaired_by_installing_again,
+            an_installation_from_before_markers_is_upgraded, a_second_installer_of_the_same_id_is_refused,
             removal_never_follows_a_link, another_apps_document_type_keeps_its_default,
             another_products_shortcut_stays]
 
