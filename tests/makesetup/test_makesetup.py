@@ -123,8 +123,6 @@ class Refusals(unittest.TestCase):
         ("a kept folder below the top", ["--keep", "lib/plugins"], {}, 1,
          'makesetup: error: --keep "lib/plugins" is not the name of a folder at the top of the app folder (Windows '
          'does not allow the character "/" in a file name); give one such as data'),
-        ("a folder kept and replaced", ["--keep", "data", "--replace", "Data"], {}, 1,
-         "makesetup: error: --keep data and --replace Data name one folder; give it on one side"),
         ("the uninstaller's name in the app folder", [], {"uninstall.exe": b"MZ"}, 1,
          "makesetup: error: the app folder holds uninstall.exe, the name of the uninstaller the installer adds; "
          "rename it"),
