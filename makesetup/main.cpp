@@ -59,8 +59,9 @@ static void printHelp() {
         "                     the uninstaller and the installer; non-zero stops the build\n"
         "  --arch x86|amd64   the installer's own architecture (default x86)\n"
         "  -o SETUP.exe       the output (default NAME-VERSION-setup.exe here)\n"
-        "  --keep FOLDER      a top folder of the app whose files an upgrade keeps,\n"
-        "                     though it holds a .jar, .exe or .dll (repeatable)\n"
+        "  --keep FOLDER      a top folder in which an upgrade keeps the files the\n"
+        "                     package did not ship, though it holds a .jar, .exe or\n"
+        "                     .dll (repeatable)\n"
         "  --replace FOLDER   a top folder an upgrade removes whole, though it holds\n"
         "                     none (repeatable)\n"
         "  --script FILE      write the installer's script to FILE instead of building\n"
@@ -68,8 +69,8 @@ static void printHelp() {
         "Before makensis runs, the boot files are checked as bootcheck --windows checks\n"
         "them; errors stop the build. Nothing is left behind when anything fails.\n"
         "\n"
-        "Exit status: 0 installer (or script) written, 1 an input cannot be used or a step failed\n"
-        "(nothing written), 2 usage error.");
+        "Exit status: 0 installer (or script) written, 1 an input cannot be used or a\n"
+        "step failed (nothing written), 2 usage error.");
 }
 
 static volatile std::sig_atomic_t interruption = 0;
