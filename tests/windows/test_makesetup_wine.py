@@ -6,13 +6,18 @@ folder with blanks and Japanese letters; the files, keys, shortcut and
 command the registry holds and running the update cycle there; the upgrade
 from version 1 to 2; a foreign association left alone; the uninstaller
 leaving nothing; refusals that change nothing; the version block as Windows
-reads it; the signatures.
+reads it; the signatures. The Hostile table: one row per path besides the
+happy one (another product of the same name, a foreign uninstaller, an
+upgrade keeping what the app wrote, a renamed exe, a lost uninstaller, a
+half-removed folder, an installation from before markers, a second
+installer, a link in the folder, another app's document type and shortcut).
 
 Wine 8 does not merge HKCU\\Software\\Classes into HKCR, so "start" cannot
 find a per-user association: the tests read the open command from the
 registry, split it as Windows splits a command line, put the document in for
 %1 and run that. Wine does not lock a running exe either, so the refusal of
-a running app cannot be shown here.
+a running app, and a locked file met by an upgrade or uninstall, cannot be
+shown here; nor can Wine remove a link to a folder itself, as Windows does.
 
 Usage: test_makesetup_wine.py --wine WINE --launcher EXE --makesetup EXE
        --java-stub EXE --probe EXE --arch x86|amd64 --work-dir DIR
