@@ -120,9 +120,6 @@ class Refusals(unittest.TestCase):
          "name on Windows; rename one"),
         ("the marker's name in the app folder", [], {"Install-Id.txt": "x"}, 1,
          "makesetup: error: the app folder holds Install-Id.txt, the name of a file the installer adds; rename it"),
-        ("a kept folder below the top", ["--keep", "lib/plugins"], {}, 1,
-         'makesetup: error: --keep "lib/plugins" is not the name of a folder at the top of the app folder (Windows '
-         'does not allow the character "/" in a file name); give one such as data'),
         ("the uninstaller's name in the app folder", [], {"uninstall.exe": b"MZ"}, 1,
          "makesetup: error: the app folder holds uninstall.exe, the name of the uninstaller the installer adds; "
          "rename it"),
@@ -239,7 +236,6 @@ class Installer(unittest.TestCase):
             script = f.read()
         self.assertNotIn("!include \"values.nsh\"", script)
         self.assertIn('    FileWriteUTF16LE $R0 "file lib\\deps.jar$\\r$\\n"\n', script)
-        self.assertIn('WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "%s"\n' % VENDOR, script)
 
 
 def versionStrings(path):
