@@ -75,8 +75,7 @@ TEST(InstallerScript, CodeFoldersAreThoseThatShipJarsExesOrDlls) {
 TEST(InstallerScript, TheManifestListsTheCodeFoldersFirst) {
     std::string problem;
     SetupOptions options = checkedOptions({"--exe", "Notes $1.exe", "--document", ".myrep=Report"}, problem);
-    std::string content = nsisContent(options, {{"config", true}, {"config/boot.xml", false}, {"lib", true},
-                                                {"lib/a{b}.jar", false}});
+    std::string content = nsisContent(options, {{"lib", true}, {"lib/a{b}.jar", false}});
     size_t start = content.find("!macro writeManifest");
     EXPECT_EQ(content.substr(start, content.find("!macroend", start) - start),
               "!macro writeManifest\n"
@@ -84,7 +83,6 @@ TEST(InstallerScript, TheManifestListsTheCodeFoldersFirst) {
               "    FileWriteUTF16LE /BOM $R0 \"exe  Notes $$1.exe$\\r$\\n\"\n"
               "    FileWriteUTF16LE $R0 \"code lib$\\r$\\n\"\n"
               "    FileWriteUTF16LE $R0 \"file Notes $$1.exe$\\r$\\n\"\n"
-              "    FileWriteUTF16LE $R0 \"file config\\boot.xml$\\r$\\n\"\n"
               "    FileWriteUTF16LE $R0 \"file lib\\a${U+7B}b}.jar$\\r$\\n\"\n"
               "    FileWriteUTF16LE $R0 \"type .myrep$\\r$\\n\"\n"
               "    FileWriteUTF16LE $R0 \"prog " + options.documents[0].progId + "$\\r$\\n\"\n"
