@@ -398,8 +398,7 @@ class Hostile(unittest.TestCase):
         folder = programs("Renamed")
         for version, exe in (("1.0", "Renamed.exe"), ("2.0", "Renamed Pro.exe")):
             self.assertEqual(runCommandLine(self.build("Renamed", version, {}, "--exe", exe, "--document", ".rnm=D")), 0)
-        self.assertEqual([path for path in tree(folder) if path.endswith(".exe")],
-                         ["Renamed Pro.exe", "jre/bin/javaw.exe", "uninstall.exe"])
+        self.assertEqual(tree(folder), sorted(INSTALLED + ["Renamed Pro.exe"]))
         classes = registry(CLASSES)
         self.assertEqual(classes[classes[".rnm"][""] + "\\shell\\open\\command"],
                          {"": '"%s\\Renamed Pro.exe" "%%1"' % folder})
