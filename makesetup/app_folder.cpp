@@ -1,8 +1,11 @@
 #include "app_folder.hpp"
 
 #include "check_boot_file.hpp"
+#include "nsis_script.hpp"
 #include "program_file.hpp"
 #include "setup_options.hpp"
+
+#include "case_fold.hpp"
 
 #include "base_win.hpp"
 #include "const.hpp"
@@ -10,17 +13,9 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 
 namespace fs = boost::filesystem;
-
-static std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
 
 std::string listAppFolder(const std::string& appDir, const std::string& skip, std::vector<AppEntry>& entries,
                           uintmax_t& totalBytes) {
@@ -38,14 +33,21 @@ std::string listAppFolder(const std::string& appDir, const std::string& skip, st
             return "\"" + relative + "\" in the app folder cannot be installed on Windows (" + problem +
                    "); rename it";
         }
-        std::string folded = lowerAscii(relative);
+        std::string folded = foldedCase(relative);
         if (byFoldedName.count(folded) != 0) {
-            return "\"" + relative + "\" and \"" + byFoldedName[folded] +
+            // Named in a fixed order, whichever the folder lists first.
+            const std::string& other = byFoldedName[folded];
+            return "\"" + std::max(relative, other) + "\" and \"" + std::min(relative, other) +
                    "\" in the app folder differ only in case, which is one name on Windows; rename one";
         }
         byFoldedName[folded] = relative;
-        if (it.depth() == 0 && lowerAscii(name) == "uninstall.exe") {
+        if (it.depth() == 0 && sameWindowsName(name, uninstallerName)) {
             return "the app folder holds uninstall.exe, the name of the uninstaller the installer adds; rename it";
+        }
+        for (const char* own : {markerName, manifestName}) {
+            if (it.depth() == 0 && sameWindowsName(name, own)) {
+                return "the app folder holds " + name + ", the name of a file the installer adds; rename it";
+            }
         }
         fs::file_status link = it->symlink_status(error);
         fs::file_status status = it->status(error);
@@ -58,7 +60,7 @@ std::string listAppFolder(const std::string& appDir, const std::string& skip, st
         if (fs::is_directory(status)) {
             entries.push_back({relative, true});
         } else if (fs::is_regular_file(status)) {
-            if (it.depth() == 0 && lowerAscii(name) == lowerAscii(skip)) {
+            if (it.depth() == 0 && sameWindowsName(name, skip)) {
                 continue;
             }
             totalBytes += fs::file_size(path, error);

@@ -13,7 +13,7 @@ struct AppEntry {
 };
 
 // The app folder's contents, sorted, for an installer: every name must be
-// possible on Windows and no two may differ in case only. Links to files are
+// possible on Windows and no two may be one name there (full case folding). Links to files are
 // followed; links to folders and other special files are refused. The top
 // folder's file named skip (case ignored) is left out. Returns "" or the
 // first problem as "what is wrong; what to do".

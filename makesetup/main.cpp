@@ -28,6 +28,7 @@ static const char usage[] =
     "                 [--exe FILE.exe] [--launcher LAUNCHER.exe] [--icon PNG|ICO]\n"
     "                 [--document .EXT=TYPE-NAME]... [--id ID] [--copyright TEXT]\n"
     "                 [--sign-command CMD] [--arch x86|amd64] [-o SETUP.exe]\n"
+    "                 [--keep FOLDER]... [--replace FOLDER]... [--script FILE]\n"
     "       makesetup --help";
 
 static void printHelp() {
@@ -37,7 +38,8 @@ static void printHelp() {
         "without elevation, into %LOCALAPPDATA%\\Programs\\NAME (/D= chooses another\n"
         "folder), adds a Start menu entry NAME, an entry in \"Apps & features\", the\n"
         "document types, and an uninstaller that removes the folder whole. Installing a\n"
-        "new version replaces the installed one. /S installs and uninstalls silently.\n"
+        "new version replaces the installed one's code and keeps the files the app\n"
+        "wrote in its folder. /S installs and uninstalls silently.\n"
         "\n"
         "  --name NAME        the product's name as users see it\n"
         "  --vendor VENDOR    the publisher\n"
@@ -57,12 +59,18 @@ static void printHelp() {
         "                     the uninstaller and the installer; non-zero stops the build\n"
         "  --arch x86|amd64   the installer's own architecture (default x86)\n"
         "  -o SETUP.exe       the output (default NAME-VERSION-setup.exe here)\n"
+        "  --keep FOLDER      a top folder in which an upgrade keeps the files the\n"
+        "                     package did not ship, though it holds a .jar, .exe or\n"
+        "                     .dll (repeatable)\n"
+        "  --replace FOLDER   a top folder an upgrade removes whole, though it holds\n"
+        "                     none (repeatable)\n"
+        "  --script FILE      write the installer's script to FILE instead of building\n"
         "\n"
         "Before makensis runs, the boot files are checked as bootcheck --windows checks\n"
         "them; errors stop the build. Nothing is left behind when anything fails.\n"
         "\n"
-        "Exit status: 0 installer written, 1 an input cannot be used or a step failed\n"
-        "(nothing written), 2 usage error.");
+        "Exit status: 0 installer (or script) written, 1 an input cannot be used or a\n"
+        "step failed (nothing written), 2 usage error.");
 }
 
 static volatile std::sig_atomic_t interruption = 0;
@@ -295,11 +303,6 @@ int main(int argc, char* argv[]) {
         return refuse(problem);
     }
 
-    std::string makensis = programOnPath("makensis");
-    if (makensis.empty()) {
-        return refuse("makensis is not installed; install the package nsis (apt-get install nsis)");
-    }
-
     std::string launcherPath = options.launcher.empty() ? ownFolder() + "/launcher.exe" : options.launcher;
     std::vector<uint8_t> exe;
     problem = readWholeFile(launcherPath, INPUT_MAX_BYTES, exe);
@@ -328,6 +331,23 @@ int main(int argc, char* argv[]) {
     }
     if (!problem.empty()) {
         return refuse(problem);
+    }
+
+    if (!options.script.empty()) {
+        std::string values = nsisValues(options, appBytes + exe.size(), !options.signCommand.empty());
+        std::string script = readableScript(nsisScript(options), values, nsisContent(options, entries));
+        std::string temporary = options.script + ".makesetup-part";
+        if (!writeText(temporary, script) || rename(temporary.c_str(), options.script.c_str()) != 0) {
+            std::remove(temporary.c_str());
+            return refuse("cannot write " + options.script + " (" + std::strerror(errno) + ")");
+        }
+        printLine(stdout, options.script + ": the installer's script for " + options.name + " " + options.version);
+        return 0;
+    }
+
+    std::string makensis = programOnPath("makensis");
+    if (makensis.empty()) {
+        return refuse("makensis is not installed; install the package nsis (apt-get install nsis)");
     }
 
     fs::path output = fs::absolute(options.output);

@@ -1,5 +1,6 @@
 #include "setup_options.hpp"
 
+#include "case_fold.hpp"
 #include "pe_version.hpp"
 #include "utf8.hpp"
 
@@ -63,7 +64,10 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
         {"--name", &options.name},         {"--vendor", &options.vendor},   {"--version", &options.version},
         {"--exe", &options.exe},           {"--launcher", &options.launcher}, {"--icon", &options.icon},
         {"--id", &options.id},             {"--copyright", &options.copyright},
-        {"--sign-command", &options.signCommand}, {"--arch", &options.arch}, {"-o", &options.output}};
+        {"--sign-command", &options.signCommand}, {"--arch", &options.arch}, {"-o", &options.output},
+        {"--script", &options.script}};
+    const std::pair<const char*, std::vector<std::string>*> repeated[] = {{"--keep", &options.keep},
+                                                                          {"--replace", &options.replace}};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& argument = args[i];
         if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
@@ -83,7 +87,11 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
         for (const auto& option : valued) {
             target = argument == option.first ? option.second : target;
         }
-        if (target == nullptr && !isDocument) {
+        std::vector<std::string>* list = nullptr;
+        for (const auto& option : repeated) {
+            list = argument == option.first ? option.second : list;
+        }
+        if (target == nullptr && list == nullptr && !isDocument) {
             return "unknown option " + argument;
         }
         if (i + 1 == args.size()) {
@@ -96,6 +104,8 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
                 return "--document takes .EXT=TYPE-NAME, such as .myrep=Report";
             }
             options.documents.push_back({value.substr(0, equals), value.substr(equals + 1), ""});
+        } else if (list != nullptr) {
+            list->push_back(value);
         } else {
             *target = value;
         }
@@ -111,6 +121,10 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
         }
     }
     return "";
+}
+
+bool sameWindowsName(const std::string& a, const std::string& b) {
+    return foldedCase(a) == foldedCase(b);
 }
 
 std::string windowsNameProblem(const std::string& name) {
@@ -171,7 +185,7 @@ std::string checkSetupOptions(SetupOptions& options) {
     if (problem.empty() && (options.exe.size() < 5 || lower(options.exe.substr(options.exe.size() - 4)) != ".exe")) {
         problem = "it does not end in .exe";
     }
-    if (problem.empty() && lower(options.exe) == "uninstall.exe") {
+    if (problem.empty() && sameWindowsName(options.exe, "uninstall.exe")) {
         problem = "the uninstaller has that name";
     }
     if (!problem.empty()) {
@@ -219,6 +233,27 @@ std::string checkSetupOptions(SetupOptions& options) {
         }
         document.progId = progIdOf(options.id, extension);
     }
+    for (const auto& side : {std::make_pair("--keep", &options.keep), std::make_pair("--replace", &options.replace)}) {
+        for (const std::string& folder : *side.second) {
+            problem = windowsNameProblem(folder);
+            if (!problem.empty()) {
+                return std::string(side.first) + " \"" + folder + "\" is not the name of a folder at the top of the app "
+                       "folder (" + problem + "); give one such as data";
+            }
+        }
+    }
+    for (const std::string& kept : options.keep) {
+        for (const std::string& replaced : options.replace) {
+            if (sameWindowsName(kept, replaced)) {
+                return "--keep " + kept + " and --replace " + replaced + " name one folder; give it on one side";
+            }
+        }
+    }
+    std::string vendor;
+    for (char c : options.vendor) {
+        vendor += static_cast<unsigned char>(c) < 0x20 || std::string("<>:\"/\\|?*").find(c) != std::string::npos ? '_' : c;
+    }
+    options.otherShortcut = options.name + " (" + vendor + ")";
     if (options.output.empty()) {
         options.output = options.name + "-" + options.version + "-setup.exe";
     }

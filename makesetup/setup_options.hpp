@@ -25,6 +25,10 @@ struct SetupOptions {
     std::string signCommand;
     std::string arch = "x86";
     std::string output;     // "" for NAME-VERSION-setup.exe in the current folder
+    std::vector<std::string> keep;     // top folders an upgrade keeps, though they hold code
+    std::vector<std::string> replace;  // top folders an upgrade replaces whole, though they hold none
+    std::string script;     // "" to build the installer, else where to write its script instead
+    std::string otherShortcut;  // the Start menu name when another product's shortcut has NAME: "NAME (VENDOR)"
 };
 
 // Reads the arguments (without the program name). Returns "" and fills
@@ -34,6 +38,9 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
 // Checks the values and fills in what is derived (exe, id, the ProgIDs, the
 // output's name). Returns "" or the first problem as "what is wrong; what to do".
 std::string checkSetupOptions(SetupOptions& options);
+
+// Whether two names are one on Windows' file systems (full case folding).
+bool sameWindowsName(const std::string& a, const std::string& b);
 
 // Why name cannot be a file or folder name on Windows, or "".
 std::string windowsNameProblem(const std::string& name);

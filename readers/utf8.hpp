@@ -11,3 +11,6 @@ size_t decodeUtf8(const unsigned char* p, size_t n, uint32_t& codePoint);
 
 // The length of the UTF-8 sequence at text[i], or 0 when none valid starts there.
 size_t utf8Length(const std::string& text, size_t i);
+
+// Appends code point code to text as UTF-8.
+void appendUtf8(std::string& text, uint32_t code);

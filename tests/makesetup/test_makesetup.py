@@ -115,6 +115,11 @@ class Refusals(unittest.TestCase):
         ("names that differ in case only", [], {"lib/App.jar": b"PK"}, 1,
          'makesetup: error: "lib/app.jar" and "lib/App.jar" in the app folder differ only in case, which is one '
          "name on Windows; rename one"),
+        ("names one by Unicode case folding", [], {"lib/Ä.jar": b"PK", "lib/ä.jar": b"PK"}, 1,
+         'makesetup: error: "lib/ä.jar" and "lib/Ä.jar" in the app folder differ only in case, which is one '
+         "name on Windows; rename one"),
+        ("the marker's name in the app folder", [], {"Install-Id.txt": "x"}, 1,
+         "makesetup: error: the app folder holds Install-Id.txt, the name of a file the installer adds; rename it"),
         ("the uninstaller's name in the app folder", [], {"uninstall.exe": b"MZ"}, 1,
          "makesetup: error: the app folder holds uninstall.exe, the name of the uninstaller the installer adds; "
          "rename it"),
@@ -218,6 +223,19 @@ class Installer(unittest.TestCase):
                                         "installed, 2 document types\n" % (NAME, NAME, VENDOR, (size + len(LAUNCHER_BYTES)) / 1e6))
         with open(os.path.join(out, NAME + "-1.0.0-setup.exe"), "rb") as f:
             self.assertEqual(f.read(2), b"MZ")
+
+
+    def test_script_writes_the_script_and_builds_nothing(self):
+        app = appFolder(os.path.join(OPTIONS.work_dir, "script-app"))
+        out = scratch("script-out")
+        result = makesetup(app, out, "--script", "setup.nsi", env=dict(os.environ, PATH=out))
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, "setup.nsi: the installer's script for %s 1.0.0\n" % NAME, ""))
+        self.assertEqual(os.listdir(out), ["setup.nsi"])
+        with open(os.path.join(out, "setup.nsi"), encoding="utf-8") as f:
+            script = f.read()
+        self.assertNotIn("!include \"values.nsh\"", script)
+        self.assertIn('    FileWriteUTF16LE $R0 "file lib\\deps.jar$\\r$\\n"\n', script)
 
 
 def versionStrings(path):

@@ -12,7 +12,8 @@ Wine 8 does not merge HKCU\\Software\\Classes into HKCR, so "start" cannot
 find a per-user association: the tests read the open command from the
 registry, split it as Windows splits a command line, put the document in for
 %1 and run that. Wine does not lock a running exe either, so the refusal of
-a running app cannot be shown here.
+a running app, and a locked file met by an upgrade or uninstall, cannot be
+shown here; nor can Wine remove a link to a folder itself, as Windows does.
 
 Usage: test_makesetup_wine.py --wine WINE --launcher EXE --makesetup EXE
        --java-stub EXE --probe EXE --arch x86|amd64 --work-dir DIR
@@ -20,6 +21,7 @@ Usage: test_makesetup_wine.py --wine WINE --launcher EXE --makesetup EXE
 
 import argparse
 import getpass
+import itertools
 import os
 import re
 import shutil
@@ -51,12 +53,26 @@ MAIN_BOOT = BOOT % ("lib\\*", "com.example.Main", '  <item key="launcherArgs" va
 UPDATER_BOOT = BOOT % ("updater.jar", "com.example.Updater", "")
 UNINSTALL = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 CLASSES = "HKEY_CURRENT_USER\\Software\\Classes"
+OWN = ["install-id.txt", "install-manifest.txt"]  # the marker and the manifest
+INSTALLED = ["uninstall.exe", "config/boot.xml", "updater/config/boot.xml", "updater/updater.jar",
+             "jre/bin/javaw.exe"] + OWN  # in each installation of appFolder(), besides the exe and lib\
+WRITTEN = {"settings.properties": "s", "config/user.xml": "<u/>", "data/app.db": "db"}  # by the app, in its folder
 
 
 def write(path, content):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(content.encode("utf-8") if isinstance(content, str) else content)
+
+
+def writeAll(folder, files):
+    for path, content in files.items():
+        write(os.path.join(folder, path), content)
+
+
+def readBytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def japaneseWindows():
@@ -145,8 +161,7 @@ def appFolder(base, files):
     content = {"config/boot.xml": MAIN_BOOT, "updater/config/boot.xml": UPDATER_BOOT,
                "updater/updater.jar": b"PK", "jre/bin/javaw.exe": JAVA_STUB}
     content.update(files)
-    for path, data in content.items():
-        write(os.path.join(base, path), data)
+    writeAll(base, content)
     return base
 
 
@@ -157,6 +172,45 @@ def makesetup(app, name, version, output, *args):
     if result.returncode != 0:
         raise AssertionError("makesetup failed:\n" + result.stdout + result.stderr)
     return output
+
+
+def setUpModule():
+    """The suite's prefix with D: mapped to a folder that holds the installers."""
+    OPTIONS.drive = os.path.join(OPTIONS.work_dir, "d")
+    os.makedirs(os.path.join(OPTIONS.drive, "setups"))
+    wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix)
+    wine_env.mapDrive(OPTIONS.prefix, "d", OPTIONS.drive)
+
+
+def programs(name):
+    """A product's default folder."""
+    return "C:\\users\\%s\\AppData\\Local\\Programs\\%s" % (getpass.getuser(), name)
+
+
+def startMenu(name):
+    return os.path.join(OPTIONS.prefix, "drive_c", "users", getpass.getuser(), "AppData", "Roaming", "Microsoft",
+                        "Windows", "Start Menu", "Programs", name + ".lnk")
+
+
+def entries(name):
+    """The values of each Uninstall entry with that DisplayName."""
+    return [values for values in registry(UNINSTALL).values() if values.get("DisplayName") == name]
+
+
+def tree(folder):
+    """The files and the links below a folder on C: or D:, as sorted relative paths."""
+    root, found = unixPath(folder), []
+    for base, folders, names in os.walk(root):
+        found += [os.path.join(base, name) for name in names + folders
+                  if name in names or os.path.islink(os.path.join(base, name))]
+    return sorted(os.path.relpath(path, root) for path in found)
+
+
+def uninstall(folder, target=None):
+    """The folder's uninstaller run from a copy with _?=, as the installer runs
+    the previous version's: it waits and gives its exit code."""
+    shutil.copy(os.path.join(unixPath(folder), "uninstall.exe"), os.path.join(OPTIONS.drive, "uninstall-copy.exe"))
+    return runCommandLine("D:\\uninstall-copy.exe /S _?=" + (target or folder))
 
 
 class Installer(unittest.TestCase):
@@ -179,9 +233,7 @@ class Installer(unittest.TestCase):
         subprocess.run(["convert", "-size", "96x96", "gradient:teal-navy", "PNG24:" + icon], check=True)
         sign = ["--sign-command", "'%s'" % signer]
         common = ["--exe", EXE, "--icon", icon, "--document", ".myrep=報告書", "--copyright", "© 2026 " + VENDOR]
-        OPTIONS.drive = os.path.join(work, "d")
         setups = os.path.join(OPTIONS.drive, "setups")
-        os.makedirs(setups)
         cls.setup1 = makesetup(appFolder(os.path.join(work, "v1"), {"lib/app.jar": b"PK1", "lib/old.jar": b"PK"}),
                                NAME, "1.0.0", os.path.join(setups, "setup-1.exe"), *(common + sign))
         cls.setup2 = makesetup(appFolder(os.path.join(work, "v2"), {"lib/app.jar": b"PK2", "lib/new.jar": b"PK"}),
@@ -190,12 +242,7 @@ class Installer(unittest.TestCase):
                               OTHER_NAME, "1.0", os.path.join(setups, "other.exe"))
         write(unixPath(DOCUMENT), "報告")
         write(os.path.join(OPTIONS.drive, "foreign", "notes.txt"), "mine")
-        wine_env.preparePrefix(OPTIONS.wine, OPTIONS.prefix)
-        wine_env.mapDrive(OPTIONS.prefix, "d", OPTIONS.drive)
-        user = getpass.getuser()
-        cls.folder = "C:\\users\\%s\\AppData\\Local\\Programs\\%s" % (user, NAME)
-        cls.shortcut = os.path.join(OPTIONS.prefix, "drive_c", "users", user, "AppData", "Roaming", "Microsoft",
-                                    "Windows", "Start Menu", "Programs", NAME + ".lnk")
+        cls.folder, cls.shortcut = programs(NAME), startMenu(NAME)
 
     def uninstallEntry(self, name=NAME):
         entries = {key: values for key, values in registry(UNINSTALL).items() if values.get("DisplayName") == name}
@@ -206,7 +253,7 @@ class Installer(unittest.TestCase):
         code = runCommandLine("D:\\setups\\setup-1.exe /S /D=D:\\foreign")
         self.assertEqual(code, 2)
         self.assertEqual(os.listdir(os.path.join(OPTIONS.drive, "foreign")), ["notes.txt"])
-        self.assertEqual([v for v in registry(UNINSTALL).values() if v.get("DisplayName") == NAME], [])
+        self.assertEqual(entries(NAME), [])
         self.assertEqual(registry(CLASSES + "\\.myrep"), {})
         # An uninstaller run on a folder that holds no installation removes nothing.
         shutil.copy(os.path.join(OPTIONS.work_dir, "v1", "updater", "updater.jar"),
@@ -215,10 +262,7 @@ class Installer(unittest.TestCase):
     def test_2_installs_into_the_default_folder(self):
         code = runCommandLine("D:\\setups\\setup-1.exe /S")
         self.assertEqual(code, 0)
-        installed = unixPath(self.folder)
-        found = sorted(os.path.relpath(os.path.join(d, n), installed) for d, _, names in os.walk(installed) for n in names)
-        self.assertEqual(found, sorted([EXE, "uninstall.exe", "config/boot.xml", "updater/config/boot.xml",
-                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/old.jar"]))
+        self.assertEqual(tree(self.folder), sorted(INSTALLED + [EXE, "lib/app.jar", "lib/old.jar"]))
         self.assertTrue(os.path.isfile(self.shortcut))
         key, values = self.uninstallEntry()
         self.assertRegex(key, r"^\{[0-9a-f-]{36}\}$")
@@ -273,11 +317,8 @@ class Installer(unittest.TestCase):
         write(os.path.join(installed, "lib", "update-1.1.jar"), "added by the updater")
         code = runCommandLine("D:\\setups\\setup-2.exe /S")
         self.assertEqual(code, 0)
-        found = sorted(os.path.relpath(os.path.join(d, n), installed) for d, _, names in os.walk(installed) for n in names)
-        self.assertEqual(found, sorted([EXE, "uninstall.exe", "config/boot.xml", "updater/config/boot.xml",
-                                        "updater/updater.jar", "jre/bin/javaw.exe", "lib/app.jar", "lib/new.jar"]))
-        with open(os.path.join(installed, "lib", "app.jar"), "rb") as f:
-            self.assertEqual(f.read(), b"PK2")
+        self.assertEqual(tree(self.folder), sorted(INSTALLED + [EXE, "lib/app.jar", "lib/new.jar"]))
+        self.assertEqual(readBytes(os.path.join(installed, "lib", "app.jar")), b"PK2")
         _, values = self.uninstallEntry()
         self.assertEqual((values["DisplayVersion"], values["InstallLocation"]), ("2.0", self.folder))
         self.assertTrue(os.path.isfile(self.shortcut))
@@ -292,13 +333,10 @@ class Installer(unittest.TestCase):
         self.assertEqual(runCommandLine(values["QuietUninstallString"]), 0)
         self.assertTrue(waitUntil(lambda: not os.path.exists(unixPath(OTHER_FOLDER))))
         self.assertTrue(os.path.isdir(os.path.dirname(unixPath(OTHER_FOLDER))))
-        self.assertEqual([v for v in registry(UNINSTALL).values() if v.get("DisplayName") == OTHER_NAME], [])
+        self.assertEqual(entries(OTHER_NAME), [])
 
     def test_8_the_uninstaller_refuses_a_folder_that_is_no_installation(self):
-        copy = os.path.join(OPTIONS.drive, "uninstall-copy.exe")
-        shutil.copy(os.path.join(unixPath(self.folder), "uninstall.exe"), copy)
-        code = runCommandLine("D:\\uninstall-copy.exe /S _?=D:\\foreign")
-        self.assertEqual(code, 2)
+        self.assertEqual(uninstall(self.folder, "D:\\foreign"), 2)
         self.assertEqual(sorted(os.listdir(os.path.join(OPTIONS.drive, "foreign"))), ["notes.txt", "updater.jar"])
 
     def test_9_uninstall_leaves_nothing_and_a_foreign_association_alone(self):
@@ -306,17 +344,154 @@ class Installer(unittest.TestCase):
         progId = classes[".myrep"][""]
         # Another app took .myrep over since.
         self.assertEqual(runWine(["reg", "add", CLASSES + "\\.myrep", "/ve", "/d", "Other.Document", "/f"])[0], 0)
-        copy = os.path.join(OPTIONS.drive, "uninstall-copy.exe")
-        shutil.copy(os.path.join(unixPath(self.folder), "uninstall.exe"), copy)
-        # From a copy with _?=, as the installer runs the previous version's: it waits and gives its exit code.
-        code = runCommandLine("D:\\uninstall-copy.exe /S _?=" + self.folder)
-        self.assertEqual(code, 0)
+        self.assertEqual(uninstall(self.folder), 0)
         self.assertFalse(os.path.exists(unixPath(self.folder)))
         self.assertFalse(os.path.exists(self.shortcut))
-        self.assertEqual([v for v in registry(UNINSTALL).values() if v.get("DisplayName") == NAME], [])
+        self.assertEqual(entries(NAME), [])
         classes = registry(CLASSES)
         self.assertNotIn(progId, classes)
         self.assertEqual(classes[".myrep"], {"": "Other.Document"})
+
+
+class Hostile(unittest.TestCase):
+    """The paths customers walk besides the happy one, one row each."""
+
+    built = itertools.count()
+
+    def build(self, name, version, files, *args):
+        """A silent installer's command line."""
+        tag = "hostile-%d" % next(self.built)
+        makesetup(appFolder(os.path.join(OPTIONS.work_dir, tag), files), name, version,
+                  os.path.join(OPTIONS.drive, "setups", tag + ".exe"), *args)
+        return "D:\\setups\\%s.exe /S" % tag
+
+    def test_another_vendors_product_of_the_same_name_is_refused(self):
+        a = self.build("Notes", "1.0", {}, "--vendor", "Vendor A")
+        b = self.build("Notes", "1.0", {}, "--vendor", "Vendor B")
+        self.assertEqual(runCommandLine(a), 0)
+        writeAll(unixPath(programs("Notes")), WRITTEN)
+        before = tree(programs("Notes"))
+        self.assertEqual(runCommandLine(b), 2)
+        self.assertEqual(tree(programs("Notes")), before)
+        self.assertEqual([values["Publisher"] for values in entries("Notes")], ["Vendor A"])
+
+    def test_nothing_found_in_a_folder_is_run(self):
+        writeAll(unixPath(programs("Found")), {"Found.exe": JAVA_STUB, "uninstall.exe": JAVA_STUB})
+        self.assertEqual(runCommandLine(self.build("Found", "1.0", {})), 2)
+        self.assertEqual(tree(programs("Found")), ["Found.exe", "uninstall.exe"])
+
+    def test_an_upgrade_keeps_what_the_app_wrote(self):
+        vendor = "Vendor @PRODUCT_NAME@ @EXE_NAME@ $HOME 100%"
+        v1 = self.build("Kept", "1.0", {"lib/app.jar": b"PK", "lib/old.jar": b"PK", "plugins/base.jar": b"PK"},
+                        "--vendor", vendor)
+        v2 = self.build("Kept", "2.0", {"lib/app.jar": b"PK", "plugins/base.jar": b"PK"}, "--vendor", vendor,
+                        "--keep", "plugins", "--replace", "cache")
+        self.assertEqual(runCommandLine(v1), 0)
+        writeAll(unixPath(programs("Kept")), dict(WRITTEN, **{"lib/update.jar": "u", "updater/update.jar": "u",
+                                                              "plugins/extra.jar": "x", "cache/page.bin": "c"}))
+        self.assertEqual(runCommandLine(v2), 0)
+        self.assertEqual(tree(programs("Kept")), sorted(INSTALLED + list(WRITTEN) + [
+            "Kept.exe", "lib/app.jar", "plugins/base.jar", "plugins/extra.jar"]))
+        self.assertEqual([values["Publisher"] for values in entries("Kept")], [vendor])
+
+    def test_a_renamed_exe_is_upgraded(self):
+        folder = programs("Renamed")
+        for version, exe in (("1.0", "Renamed.exe"), ("2.0", "Renamed Pro.exe")):
+            self.assertEqual(runCommandLine(self.build("Renamed", version, {}, "--exe", exe, "--document", ".rnm=D")), 0)
+        self.assertEqual(tree(folder), sorted(INSTALLED + ["Renamed Pro.exe"]))
+        classes = registry(CLASSES)
+        self.assertEqual(classes[classes[".rnm"][""] + "\\shell\\open\\command"],
+                         {"": '"%s\\Renamed Pro.exe" "%%1"' % folder})
+        self.assertEqual([values["DisplayIcon"] for values in entries("Renamed")], [folder + "\\Renamed Pro.exe,0"])
+        self.assertTrue(os.path.isfile(startMenu("Renamed")))
+        self.assertFalse(os.path.exists(startMenu("Renamed (%s)" % VENDOR)))
+
+    def test_a_lost_uninstaller_is_repaired_by_installing_again(self):
+        setup, folder = self.build("Lost", "1.0", {}), programs("Lost")
+        self.assertEqual(runCommandLine(setup), 0)
+        writeAll(unixPath(folder), WRITTEN)
+        os.remove(os.path.join(unixPath(folder), "uninstall.exe"))
+        self.assertEqual(runCommandLine(setup), 0)
+        self.assertTrue(set(WRITTEN) | {"uninstall.exe"} <= set(tree(folder)))
+
+    def test_a_half_removed_folder_is_repaired_by_installing_again(self):
+        setup, folder = self.build("Half", "1.0", {"lib/app.jar": b"PK"}), programs("Half")
+        self.assertEqual(runCommandLine(setup), 0)
+        complete = tree(folder)
+        writeAll(unixPath(folder), WRITTEN)
+        # Cut off as a removal would be: the exe, the uninstaller, lib\ and the marker gone; the entry is left.
+        for path in ("Half.exe", "uninstall.exe", "install-id.txt"):
+            os.remove(os.path.join(unixPath(folder), path))
+        shutil.rmtree(os.path.join(unixPath(folder), "lib"))
+        self.assertEqual(runCommandLine(setup), 0)
+        self.assertEqual(tree(folder), sorted(complete + list(WRITTEN)))
+
+    def test_an_installation_from_before_markers_is_upgraded(self):
+        folder = programs("Unmarked")
+        self.assertEqual(runCommandLine(self.build("Unmarked", "1.0", {"lib/app.jar": b"PK"})), 0)
+        complete = tree(folder)
+        # What an installer from before markers leaves: no marker, no manifest; the entry names the folder.
+        for path in OWN:
+            os.remove(os.path.join(unixPath(folder), path))
+        writeAll(unixPath(folder), dict(WRITTEN, **{"lib/update.jar": "u"}))
+        self.assertEqual(runCommandLine(self.build("Unmarked", "2.0", {"lib/app.jar": b"PK"})), 0)
+        self.assertEqual(tree(folder), sorted(complete + list(WRITTEN)))
+
+    def test_a_second_installer_of_the_same_id_is_refused(self):
+        setup, folder = self.build("Twice", "1.0", {}, "--id", "Example.Twice"), programs("Twice")
+        held = os.path.join(OPTIONS.drive, "held")
+        holder = os.path.join(OPTIONS.work_dir, "hold.nsi")
+        # Holds the installer's mutex, as a first installer would, until the test removes D:\held.
+        write(holder, 'Unicode true\nTarget %s-unicode\nRequestExecutionLevel user\nSilentInstall silent\n'
+                      'OutFile "%s"\nSection\n'
+                      "  System::Call 'kernel32::CreateMutexW(p 0, i 0, w \"Local\\setup-Example.Twice\") p .r0'\n"
+                      '  FileOpen $1 "D:\\held" w\n  FileClose $1\nwait:\n  Sleep 50\n  IfFileExists "D:\\held" wait\n'
+                      'SectionEnd\n' % (OPTIONS.arch, os.path.join(OPTIONS.drive, "hold.exe")))
+        subprocess.run(["makensis", "-V1", holder], check=True)
+        first = subprocess.Popen([OPTIONS.wine, "D:\\hold.exe"], env=japaneseWindows(), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(waitUntil(lambda: os.path.exists(held)))
+            self.assertEqual(runCommandLine(setup), 2)
+            self.assertEqual((os.path.exists(unixPath(folder)), entries("Twice")), (False, []))
+        finally:
+            if os.path.exists(held):
+                os.remove(held)
+            first.wait(timeout=wine_env.RUN_TIMEOUT)
+        self.assertEqual(runCommandLine(setup), 0)
+
+    def test_removal_never_follows_a_link(self):
+        folder = programs("Linked")
+        write(unixPath("D:\\outside\\mine.txt"), "mine")
+        self.assertEqual(runCommandLine(self.build("Linked", "1.0", {})), 0)
+        os.makedirs(os.path.join(unixPath(folder), "data"))
+        os.symlink(unixPath("D:\\outside"), os.path.join(unixPath(folder), "data", "link"))
+        # Wine cannot remove a link to a folder (Windows' RemoveDirectory removes a junction itself):
+        # the uninstaller says so, and keeps the marker and the entry.
+        self.assertEqual(uninstall(folder), 2)
+        self.assertEqual(tree("D:\\outside"), ["mine.txt"])
+        self.assertEqual(tree(folder), ["data/link", "install-id.txt"])
+        self.assertEqual(len(entries("Linked")), 1)
+
+    def test_another_apps_document_type_keeps_its_default(self):
+        folder = programs("Typed")
+        self.assertEqual(runWine(["reg", "add", CLASSES + "\\.typ", "/ve", "/d", "Other.Document", "/f"])[0], 0)
+        self.assertEqual(runCommandLine(self.build("Typed", "1.0", {}, "--document", ".typ=Doc")), 0)
+        classes = registry(CLASSES)
+        progIds = list(classes[".typ\\OpenWithProgids"])
+        self.assertEqual((classes[".typ"], len(progIds)), ({"": "Other.Document"}, 1))
+        self.assertEqual(classes[progIds[0] + "\\shell\\open\\command"], {"": '"%s\\Typed.exe" "%%1"' % folder})
+
+    def test_another_products_shortcut_stays(self):
+        self.assertEqual(runCommandLine(self.build("Other Shortcut", "1.0", {})), 0)
+        foreign = readBytes(startMenu("Other Shortcut"))
+        write(startMenu("Shortcut"), foreign)
+        self.assertEqual(runCommandLine(self.build("Shortcut", "1.0", {})), 0)
+        self.assertEqual(readBytes(startMenu("Shortcut")), foreign)
+        self.assertTrue(os.path.isfile(startMenu("Shortcut (%s)" % VENDOR)))
+        self.assertEqual(uninstall(programs("Shortcut")), 0)
+        self.assertEqual(readBytes(startMenu("Shortcut")), foreign)
+        self.assertFalse(os.path.exists(startMenu("Shortcut (%s)" % VENDOR)))
 
 
 def main():

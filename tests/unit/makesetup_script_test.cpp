@@ -1,0 +1,92 @@
+// makesetup's pure steps: the options it refuses and derives, names compared
+// as Windows compares them, and the installer's script it writes.
+#include "app_folder.hpp"
+#include "nsis_script.hpp"
+#include "setup_options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+SetupOptions checkedOptions(const std::vector<std::string>& extra, std::string& problem) {
+    std::vector<std::string> args = {"MyApp", "--name", "Notes", "--vendor", "Example", "--version", "1.0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    SetupOptions options;
+    bool help = false;
+    problem = parseSetupOptions(args, options, help);
+    if (problem.empty()) {
+        problem = checkSetupOptions(options);
+    }
+    return options;
+}
+
+TEST(WindowsNames, FoldedAsWindowsFileSystemsCompareThem) {
+    EXPECT_TRUE(sameWindowsName("ΣΟΦΊΑ", "σοφία"));
+    EXPECT_TRUE(sameWindowsName("Ｎｏｔｅｓ", "ｎｏｔｅｓ"));
+    EXPECT_TRUE(sameWindowsName("STRASSE", "straße"));      // full folding: ß is "ss"
+    EXPECT_TRUE(sameWindowsName("\xff.jar", "\xff.JAR"));  // a byte that is no UTF-8 stays itself
+    EXPECT_FALSE(sameWindowsName("I", "ı"));                // no Turkish rule
+}
+
+TEST(SetupOptionChecks, KeepAndReplaceNameOneTopFolderOnOneSide) {
+    std::string problem;
+    checkedOptions({"--replace", ".."}, problem);
+    EXPECT_EQ(problem, "--replace \"..\" is not the name of a folder at the top of the app folder (it is empty); give "
+                       "one such as data");
+    checkedOptions({"--keep", "Ä", "--replace", "ä"}, problem);
+    EXPECT_EQ(problem, "--keep Ä and --replace ä name one folder; give it on one side");
+}
+
+TEST(SetupOptionChecks, TheOtherShortcutNameIsAFileName) {
+    std::string problem;
+    EXPECT_EQ(checkedOptions({"--vendor", "A/B: \"C\" <D>?"}, problem).otherShortcut, "Notes (A_B_ _C_ _D__)");
+}
+
+TEST(InstallerScript, TheTemplateIsFilledInOnePass) {
+    EXPECT_EQ(filledTemplate("\"@NAME@\" mail@example.com @@EXE@@ @UNKNOWN@ @",
+                             {{"@NAME@", "Notes @EXE@"}, {"@EXE@", "N.exe"}}),
+              "\"Notes @EXE@\" mail@example.com @N.exe@ @UNKNOWN@ @");
+}
+
+TEST(InstallerScript, EveryJumpGoesToAName) {
+    std::string problem;
+    SetupOptions options = checkedOptions({"--document", ".myrep=Report"}, problem);
+    std::string script = nsisScript(options) + nsisContent(options, {{"lib", true}, {"lib/app.jar", false}});
+    // A counted jump (StrCmp a b 0 +3) lands elsewhere once a line is added above its target.
+    std::regex countedJump("\\n\\s*(StrCmpS?|IntCmpU?|IfErrors|IfFileExists|IfSilent|Goto)\\b[^\\n]*\\s[+-][0-9]+(?=\\s)");
+    EXPECT_TRUE(std::regex_search("\n    StrCmp $0 \"\" +3 0\n", countedJump));
+    EXPECT_FALSE(std::regex_search(script, countedJump));
+}
+
+TEST(InstallerScript, CodeFoldersAreThoseThatShipJarsExesOrDlls) {
+    SetupOptions options;
+    options.keep = {"LIB"};
+    options.replace = {"cache"};
+    EXPECT_EQ(codeFolders(options, {{"help", true}, {"help/index.html", false}, {"jre", true}, {"jre/bin", true},
+                                    {"jre/bin/JAVAW.EXE", false}, {"lib", true}, {"lib/app.jar", false},
+                                    {"native", true}, {"native/x64/zip.dll", false}, {"top.jar", false}}),
+              (std::vector<std::string>{"cache", "jre", "native"}));
+}
+
+TEST(InstallerScript, TheManifestListsTheCodeFoldersFirst) {
+    std::string problem;
+    SetupOptions options = checkedOptions({"--exe", "Notes $1.exe", "--document", ".myrep=Report"}, problem);
+    std::string content = nsisContent(options, {{"lib", true}, {"lib/a{b}.jar", false}});
+    size_t start = content.find("!macro writeManifest");
+    EXPECT_EQ(content.substr(start, content.find("!macroend", start) - start),
+              "!macro writeManifest\n"
+              "    FileOpen $R0 \"$INSTDIR\\${MANIFEST}\" w\n"
+              "    FileWriteUTF16LE /BOM $R0 \"exe  Notes $$1.exe$\\r$\\n\"\n"
+              "    FileWriteUTF16LE $R0 \"code lib$\\r$\\n\"\n"
+              "    FileWriteUTF16LE $R0 \"file Notes $$1.exe$\\r$\\n\"\n"
+              "    FileWriteUTF16LE $R0 \"file lib\\a${U+7B}b}.jar$\\r$\\n\"\n"
+              "    FileWriteUTF16LE $R0 \"type .myrep$\\r$\\n\"\n"
+              "    FileWriteUTF16LE $R0 \"prog " + options.documents[0].progId + "$\\r$\\n\"\n"
+              "    FileClose $R0\n");
+}
+
+}  // namespace
