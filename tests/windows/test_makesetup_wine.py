@@ -27,7 +27,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -88,11 +87,8 @@ def japaneseWindows():
 
 def runWine(args, timeout=wine_env.RUN_TIMEOUT):
     """(exit code, stdout) of a Windows program in the suite's prefix."""
-    with tempfile.TemporaryFile() as out:
-        result = subprocess.run([OPTIONS.wine] + list(args), env=japaneseWindows(), stdin=subprocess.DEVNULL,
-                                stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
-        out.seek(0)
-        return result.returncode, out.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+    code, out, _ = wine_env.runConsole([OPTIONS.wine] + list(args), japaneseWindows(), timeout=timeout)
+    return code, out.decode("utf-8", errors="replace").replace("\r\n", "\n")
 
 
 def runCommandLine(line):

@@ -277,10 +277,10 @@ def exitCode(status, trace):
     return int(called.group(1), 16) if called else status
 
 
-def runConsole(args, env, cwd=None):
+def runConsole(args, env, cwd=None, timeout=RUN_TIMEOUT):
     """runCaptured for a program whose stderr is read: its exit code from the
     relay trace, and (exit code, stdout bytes, stderr bytes without the trace)."""
-    code, out, err = runCaptured(args, dict(env, WINEDEBUG="-all,+relay"), cwd=cwd)
+    code, out, err = runCaptured(args, dict(env, WINEDEBUG="-all,+relay"), timeout, cwd)
     return code, out, b"".join(line for line in err.splitlines(keepends=True)
                                if not re.match(rb"[0-9a-f]{4}:(Call|Ret |Starting thread|trace:)", line))
 
