@@ -114,7 +114,7 @@ void SetLastError(DWORD dwErrCode) {
 }
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD dwCreationDisposition, DWORD, HANDLE) {
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     std::string path;
     if (lpFileName == NULL || !pathBytes(lpFileName, path)) {
         lastError = ERROR_INVALID_PARAMETER;
@@ -123,6 +123,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_
     bool reads = (dwDesiredAccess & GENERIC_READ) != 0;
     bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
     int flags = O_CLOEXEC | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+    if (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) {
+        flags |= O_NOFOLLOW;
+    }
     switch (dwCreationDisposition) {
         case CREATE_NEW:
             flags |= O_CREAT | O_EXCL;
@@ -205,6 +208,57 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     }
     unlink(from.c_str());
     return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    std::string path;
+    struct stat st;
+    if (lpFileName == NULL || !pathBytes(lpFileName, path)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (lstat(path.c_str(), &st) != 0) {
+        failWithErrno();
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        bool folder = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    }
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
+    std::string path;
+    struct stat st;
+    if (lpPathName == NULL || !pathBytes(lpPathName, path) || lstat(path.c_str(), &st) != 0) {
+        lastError = ERROR_PATH_NOT_FOUND;
+        return FALSE;
+    }
+    return (S_ISLNK(st.st_mode) ? unlink(path.c_str()) : rmdir(path.c_str())) == 0 ? TRUE : failWithErrno();
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD) {
+    HandleRecord* file = recordOf(hFile, fileHandle);
+    if (file == NULL) {
+        return 0;
+    }
+    std::string bytes(256, '\0');
+    std::string link = "/proc/self/fd/" + std::to_string(file->fd);
+    for (;;) {
+        ssize_t length = readlink(link.c_str(), &bytes[0], bytes.size());
+        if (length < 0) {
+            failWithErrno();
+            return 0;
+        }
+        if (static_cast<size_t>(length) < bytes.size()) {
+            bytes.resize(static_cast<size_t>(length));
+            break;
+        }
+        bytes.resize(bytes.size() * 2);
+    }
+    return copyOut(wideOf(bytes.c_str()), lpszFilePath, cchFilePath);
 }
 
 BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
