@@ -26,9 +26,12 @@ static const DWORD fileAllAccess = 0x001F01FF;
 static const WORD selfRelative = 0x8000;
 static const WORD daclPresent = 0x0004;
 static const WORD daclProtected = 0x1000;
-// The SIDs that may always get in: LocalSystem and the Administrators group.
+// The SIDs that may always get in: LocalSystem, the Administrators group,
+// and those that stand for the owner (CREATOR OWNER, OWNER RIGHTS).
 static const Bytes localSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 static const Bytes administrators = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 32, 2, 0, 0};
+static const Bytes creatorOwner = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
+static const Bytes ownerRights = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
 
 template <typename Proc>
 static Proc advapi32(const char* name) {
@@ -119,8 +122,8 @@ bool isPrivateFolder(const std::wstring& path) {
         }
         BYTE type = descriptor[ace];
         Bytes sid = sidAt(descriptor, ace + 8);
-        if (type != deniedAce &&
-            (type != allowedAce || (sid != user && sid != localSystem && sid != administrators))) {
+        bool owner = sid == user || sid == creatorOwner || sid == ownerRights;
+        if (type != deniedAce && (type != allowedAce || (!owner && sid != localSystem && sid != administrators))) {
             return false;
         }
         ace += word(descriptor, ace + 2);

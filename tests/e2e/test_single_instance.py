@@ -303,6 +303,21 @@ class SingleInstance(unittest.TestCase):
         self.assertEqual(self.requests(inbox)[0], ["00000000000000000002.request"])
         self.end_owner(app, owner, call=3)
 
+    def test_an_inbox_open_to_others_is_replaced_by_a_fresh_one(self):
+        app = self.app()
+        owner, inbox = self.start_owner(app)
+        self.end_owner(app, owner)
+        # Another user of a shared temp folder could write into it.
+        os.chmod(inbox, 0o777)
+        with open(os.path.join(inbox, "00000000000000000009.request"), "wb") as planted:
+            planted.write(request_bytes("C:\\", ["planted"]))
+        owner, again = self.start_owner(app, call=2)
+        self.assertEqual(again, inbox)
+        self.assertNotIn("requests", self.calls(app)[1].env)
+        self.assertEqual(self.requests(inbox), ([], []))
+        self.assertEqual(os.stat(inbox).st_mode & 0o007, 0)
+        self.end_owner(app, owner, call=2)
+
     def test_a_killed_owner_does_not_block(self):
         app = self.app()
         owner, inbox = self.start_owner(app)
