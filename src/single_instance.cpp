@@ -58,13 +58,19 @@ static std::wstring finalPath(const std::wstring& folder) {
         return folder;
     }
     std::wstring path = folder;
-    DWORD size = GetFinalPathNameByHandleW(handle, NULL, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (size != 0) {
-        std::vector<wchar_t> buffer(size);
+    // Most paths fit the first buffer; a longer one says the size it needs.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (int round = 0; round < 2; ++round) {
+        DWORD size = static_cast<DWORD>(buffer.size());
         DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length != 0 && length < size) {
             path.assign(buffer.data(), length);
+            break;
         }
+        if (length == 0) {
+            break;
+        }
+        buffer.resize(length);
     }
     CloseHandle(handle);
     return path;
@@ -176,10 +182,14 @@ static std::string readSmallFile(const std::wstring& path) {
     return text;
 }
 
-// Whatever had the name goes first, so a new file is made, never one reached through a link.
+// A file in the inbox, or a link of that name itself, is overwritten; what a
+// link points to never is. Whatever else has the name goes first.
 static bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
-    DeleteFileW(path.c_str());
-    HANDLE file = openInboxFile(path, GENERIC_WRITE, CREATE_NEW);
+    HANDLE file = openInboxFile(path, GENERIC_WRITE, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        DeleteFileW(path.c_str());
+        file = openInboxFile(path, GENERIC_WRITE, CREATE_NEW);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
