@@ -135,6 +135,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_
             break;
         case OPEN_EXISTING:
             break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            break;
         default:
             lastError = ERROR_INVALID_PARAMETER;
             return INVALID_HANDLE_VALUE;

@@ -53,6 +53,7 @@ typedef int (*FARPROC)(void);
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
@@ -182,7 +183,7 @@ DWORD GetLastError(void);
 void SetLastError(DWORD dwErrCode);
 
 // Files and folders, for the inbox of a running app. Paths are CP_ACP text
-// made wide, as everywhere in the stand-in. CreateFileW knows the three
+// made wide, as everywhere in the stand-in. CreateFileW knows the four
 // dispositions below and, of the flags, FILE_FLAG_OPEN_REPARSE_POINT (a link
 // is not followed); sharing and attributes are accepted and ignored. A folder
 // opens with any flags, for GetFinalPathNameByHandleW.

@@ -182,10 +182,11 @@ static std::string readSmallFile(const std::wstring& path) {
     return text;
 }
 
-// A file in the inbox, or a link of that name itself, is overwritten; what a
-// link points to never is. Whatever else has the name goes first.
-static bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = openInboxFile(path, GENERIC_WRITE, CREATE_ALWAYS);
+// Writes bytes from the start of a file opened with disposition; a link of
+// that name is never followed: opening it fails, and it is deleted and a new
+// file made. A file not written whole goes.
+static bool writeWholeFile(const std::wstring& path, const std::string& bytes, DWORD disposition = CREATE_ALWAYS) {
+    HANDLE file = openInboxFile(path, GENERIC_WRITE, disposition);
     if (file == INVALID_HANDLE_VALUE) {
         DeleteFileW(path.c_str());
         file = openInboxFile(path, GENERIC_WRITE, CREATE_NEW);
@@ -291,12 +292,15 @@ static bool writeRequest(const std::vector<std::wstring>& arguments, std::wstrin
     }
     unsigned long long last = lastRequest();
     std::wstring name = requestName(last + 1);
-    if (!writeWholeFile(inboxPath(counterFile), std::to_string(last + 1))) {
+    // The counter only grows, so the new digits cover the old ones: written
+    // in place, as a file cut to nothing and written anew is flushed to disk
+    // when closed (ext4), which a forwarding launcher would wait for.
+    if (!writeWholeFile(inboxPath(counterFile), std::to_string(last + 1), OPEN_ALWAYS)) {
         return false;
     }
     std::wstring partial = inboxPath(name + partialSuffix);
     requestPath = inboxPath(name);
-    if (!writeWholeFile(partial, requestText(std::wstring(szCurrentDir.data(), length), arguments))) {
+    if (!writeWholeFile(partial, requestText(std::wstring(szCurrentDir.data(), length), arguments), CREATE_NEW)) {
         return false;
     }
     if (!MoveFileExW(partial.c_str(), requestPath.c_str(), 0)) {
