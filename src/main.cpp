@@ -79,8 +79,8 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
     size_t characters = javaTakesLauncherArgs && !launcherArgs.empty() ? javaCommandLineLength : 0;
     if (characters >= commandLineLimit) {
         cycleBox("起動時に渡された引数 (" + std::to_string(launcherArgs.size()) +
-                    " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
-                    " 文字、上限 " + std::to_string(commandLineLimit - 1) + " 文字)。");
+                 " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
+                 " 文字、上限 " + std::to_string(commandLineLimit - 1) + " 文字)。");
         return ERR;
     }
     prepareChildEnvironment(javaTakesLauncherArgs, launcherArgs);

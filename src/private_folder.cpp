@@ -142,9 +142,9 @@ bool makePrivateFolder(const std::wstring& path) {
     WORD aceSize = static_cast<WORD>(8 + user.size());
     Bytes descriptor = {1, 0};
     put(descriptor, selfRelative | daclPresent | daclProtected, 2);
-    put(descriptor, 20, 4);                                 // owner
-    put(descriptor, 0, 4);                                  // group
-    put(descriptor, 0, 4);                                  // SACL
+    put(descriptor, 20, 4);                                    // owner
+    put(descriptor, 0, 4);                                     // group
+    put(descriptor, 0, 4);                                     // SACL
     put(descriptor, static_cast<DWORD>(20 + user.size()), 4);  // DACL
     descriptor.insert(descriptor.end(), user.begin(), user.end());
     descriptor.push_back(aclRevision);
