@@ -68,6 +68,13 @@ class Launch:
         self.err.close()
         return code, out.splitlines(), err
 
+    def said(self):
+        """What it has written so far: (stdout lines, stderr text)."""
+        self.out.seek(0)
+        self.err.seek(0)
+        return (self.out.read().decode("utf-8", "replace").splitlines(),
+                self.err.read().decode("utf-8", "replace"))
+
     def kill(self, group=True):
         """Kills the launcher, and with group what it started."""
         if self.process.poll() is None:
@@ -202,7 +209,13 @@ class SingleInstance(unittest.TestCase):
         self.hold(app, call)
         launch = SIDE.start(app)
         self.running.append((launch, app))
-        calls = self.wait_for_calls(app, call)
+        try:
+            calls = self.wait_for_calls(app, call)
+        except AssertionError as failure:
+            lines, err = launch.said()
+            raise AssertionError("%s; the owner %s and wrote %r; stderr besides the trace: %r" % (
+                failure, "runs" if launch.process.poll() is None else "ended with %d" % launch.process.returncode,
+                lines, wine_env.wineSaid(err)))
         self.assertIn("LAUNCHER_INBOX", calls[call - 1].env, "the owner's app has no inbox")
         inbox = SIDE.local_path(unescaped(calls[call - 1].env["LAUNCHER_INBOX"]))
         self.addCleanup(shutil.rmtree, inbox, ignore_errors=True)
