@@ -191,7 +191,6 @@ int main(int argc, char* argv[]) {
     std::printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
 
     launcherArgs = launcherArguments(argc, argv);
-    rememberGivenEnvironment();
 
     int retCode = 0;
     bool appDirKnown = setModuleFileName() == OK;
@@ -212,6 +211,9 @@ int main(int argc, char* argv[]) {
     AppFolderRole role =
         appDirKnown ? takeAppFolderRole(mainBootFileOf(appDir), launcherArgs) : roleAlone;
     if (appDirKnown && role != roleForwarded) {
+        // Only a launcher that starts children needs it; a forwarding one is
+        // spared reading its whole environment.
+        rememberGivenEnvironment();
         runLaunchCycle();
     }
     leaveAppFolder();
