@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -194,7 +195,8 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
 }
 
 // Without MOVEFILE_REPLACE_EXISTING an existing target is refused, as on
-// Windows; link and unlink give that without a window where both names are gone.
+// Windows: renameat2 with RENAME_NOREPLACE, or, where the file system lacks
+// it, link and unlink, which give that without a window where both names are gone.
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
     std::string from;
     std::string to;
@@ -205,6 +207,12 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     }
     if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
         return rename(from.c_str(), to.c_str()) == 0 ? TRUE : failWithErrno();
+    }
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return TRUE;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return failWithErrno();
     }
     if (link(from.c_str(), to.c_str()) != 0) {
         return failWithErrno();
