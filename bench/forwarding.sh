@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
 # Measures how long a launcher takes that hands its arguments to the running
-# app (singleInstance=forward) and prints one Markdown table: natively, and the
-# win64 exe under wine64 where that tree has been built. Beside it, a launch of
-# the same folder without the item, whose app (the stand-in java) ends at once,
-# and a static hello world started the same way: the floor of any start.
+# app (singleInstance=forward) and prints one Markdown table: natively, the
+# win64 exe under wine64 and the win32 exe under 32-bit Wine where those trees
+# have been built. Beside it, a launch of the same folder without the item,
+# whose app (the stand-in java) ends at once, a static hello world started the
+# same way (the floor of any start), and the forwarding floor: that hello
+# world loading user32 and calling AllowSetForegroundWindow, which forwarding
+# cannot skip. Rounds alternate between the programs, so a change in the
+# machine's load touches each alike.
 # Usage: bench/forwarding.sh    (BENCH_REPS, BENCH_WINE_REPS override the counts)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 cmake --preset native >/dev/null
-cmake --build --preset native --target launcher java_stub hello_floor >/dev/null
-if [[ -f build/win64/CMakeCache.txt ]]; then
-    cmake --build --preset win64 --target launcher java_stub_win hello_floor >/dev/null
-fi
+cmake --build --preset native --target launcher java_stub hello_floor foreground_floor >/dev/null
+for preset in win64 win32; do
+    if [[ -f build/$preset/CMakeCache.txt ]]; then
+        cmake --preset $preset >/dev/null
+        cmake --build --preset $preset --target launcher java_stub_win hello_floor foreground_floor >/dev/null
+    fi
+done
 work="$(mktemp -d "${TMPDIR:-/tmp}/launcher-forward-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
@@ -38,14 +45,22 @@ def write_boot(folder, item):
         f.write(BOOT % item)
 
 
-def timed(command, env, cwd, rounds, between=lambda: None):
+def timed(command, env, cwd, rounds, between=lambda: None, cpu=None):
+    """Wall times in ms, sorted; the process's own CPU time (user and
+    system, in ms) goes to cpu, which a loaded machine changes less."""
     times = []
     for _ in range(rounds):
         between()
         start = time.perf_counter()
-        subprocess.run(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True)
+        process = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(process.pid, 0)
         times.append((time.perf_counter() - start) * 1000)
+        process.returncode = os.waitstatus_to_exitcode(status)
+        if process.returncode != 0:
+            raise RuntimeError("%s ended with %d" % (command, process.returncode))
+        if cpu is not None:
+            cpu.append((usage.ru_utime + usage.ru_stime) * 1000)
     times.sort()
     return times
 
@@ -63,14 +78,13 @@ def inbox_of(folder):
     raise RuntimeError("the owner's app has no inbox")
 
 
-def measure(name, launcher, stub, exe_name, command_of, env, rounds, local_path, hello):
+def measure(name, launcher, stub, exe_name, command_of, env, rounds, local_path, hello, floor):
     folder = os.path.join(work, name, "app")
     lay_out(folder, launcher, stub, exe_name)
     docs = os.path.join(work, name, "docs")
     os.makedirs(docs)
     write_boot(folder, "")
     alone = timed(command_of(folder), env, docs, rounds)
-    floor = timed(hello, env, docs, rounds)
     os.remove(os.path.join(folder, "calls.log"))
     write_boot(folder, ITEM)
     open(os.path.join(folder, "hold.1"), "w").close()
@@ -90,48 +104,69 @@ def measure(name, launcher, stub, exe_name, command_of, env, rounds, local_path,
             if entry.endswith(".request"):
                 os.remove(os.path.join(inbox, entry))
 
-    forwarding = timed(command_of(folder) + ["月次 報告.myrep"], env, docs, rounds, empty_inbox)
+    forwarding, hellos, floors, forwarding_cpu, floor_cpu = [], [], [], [], []
+    for _ in range(rounds):
+        forwarding += timed(command_of(folder) + ["月次 報告.myrep"], env, docs, 1, empty_inbox, forwarding_cpu)
+        hellos += timed(hello, env, docs, 1)
+        floors += timed(floor, env, docs, 1, cpu=floor_cpu)
+    for times in (forwarding, hellos, floors):
+        times.sort()
+    # The app handles the last request too: one left unread would start it once more.
+    empty_inbox()
     os.remove(os.path.join(folder, "hold.1"))
     owner.wait(timeout=120)
     calls = open(os.path.join(folder, "calls.log"), "rb").read().count(b"call\n")
     if calls != 1:
         raise RuntimeError("%d apps started while forwarding" % calls)
     shutil.rmtree(inbox, ignore_errors=True)
+    ratio = statistics.median(forwarding) / statistics.median(floors)
+    fastest = statistics.median(forwarding[:max(1, rounds // 10)]) / statistics.median(floors[:max(1, rounds // 10)])
     return [("forwarding launcher, %s" % name, describe(forwarding)),
-            ("launch without the item (app ends at once), %s" % name, describe(alone)),
-            ("hello world, %s" % name, describe(floor))]
+            ("forwarding floor (hello world, user32, AllowSetForegroundWindow), %s" % name, describe(floors)),
+            ("forwarding / forwarding floor, %s" % name,
+             "%.2f (medians); %.2f (fastest tenth); CPU time %.3f / %.3f ms = %.2f (medians)" % (
+                 ratio, fastest, statistics.median(forwarding_cpu), statistics.median(floor_cpu),
+                 statistics.median(forwarding_cpu) / statistics.median(floor_cpu))),
+            ("hello world, %s" % name, describe(hellos)),
+            ("forwarding / hello world, %s" % name,
+             "%.2f (medians)" % (statistics.median(forwarding) / statistics.median(hellos))),
+            ("launch without the item (app ends at once), %s" % name, describe(alone))]
 
 
+load_before = " ".join(open("/proc/loadavg").read().split()[:3])
 rows = []
 native_env = dict(os.environ, TMPDIR=work, XDG_RUNTIME_DIR=work)
 rows += measure("native", os.path.join(root, "build/native/launcher"),
                 os.path.join(root, "build/native/tests/java_stub"), "launcher",
                 lambda folder: [os.path.join(folder, "launcher")], native_env, reps, lambda path: path,
-                [os.path.join(root, "build/native/bench/hello_floor")])
+                [os.path.join(root, "build/native/bench/hello_floor")],
+                [os.path.join(root, "build/native/bench/foreground_floor")])
 
-wine = "/usr/lib/wine/wine64"
-win64 = os.path.join(root, "build/win64/launcher.exe")
-if os.path.exists(win64) and wine_env.whyUnavailable(wine) is None:
-    prefix = os.path.join(root, "build/win64/bench-wineprefix")
+for bits, wine in (("64", "/usr/lib/wine/wine64"), ("32", "/usr/lib/wine/wine")):
+    tree = os.path.join(root, "build/win%s" % bits)
+    name = "win%s under %s" % (bits, os.path.basename(wine) if bits == "64" else "32-bit Wine")
+    if not os.path.exists(os.path.join(tree, "launcher.exe")) or wine_env.whyUnavailable(wine) is not None:
+        rows.append((name, "not measured: build/win%s or %s missing" % (bits, wine)))
+        continue
+    prefix = os.path.join(tree, "bench-wineprefix")
     wine_env.preparePrefix(wine, prefix)
     try:
-        wine_env.mapDrive(prefix, "d", os.path.join(work, "win64 under wine64"))
+        wine_env.mapDrive(prefix, "d", os.path.join(work, name))
         env = dict(wine_env.wineEnvironment(prefix), LC_ALL="C.UTF-8")
 
-        def local(path):
+        def local(path, prefix=prefix):
             drive, _, rest = path.partition(":\\")
             return os.path.join(prefix, "dosdevices", drive.lower() + ":", *rest.split("\\"))
 
-        rows += measure("win64 under wine64", win64, os.path.join(root, "build/win64/tests/windows/java.exe"),
-                        "launcher.exe", lambda folder: [wine, "D:\\app\\launcher.exe"], env, wine_reps, local,
-                        [wine, os.path.join(root, "build/win64/bench/hello_floor.exe")])
+        rows += measure(name, os.path.join(tree, "launcher.exe"), os.path.join(tree, "tests/windows/java.exe"),
+                        "launcher.exe", lambda folder, wine=wine: [wine, "D:\\app\\launcher.exe"], env, wine_reps,
+                        local, [wine, os.path.join(tree, "bench/hello_floor.exe")],
+                        [wine, os.path.join(tree, "bench/foreground_floor.exe")])
     finally:
         wine_env.stopServer(wine, prefix)
-else:
-    rows.append(("win64 under wine64", "not measured: build/win64 or wine64 missing"))
 
 print("Date: %s UTC; load average before the run: %s" % (
-    time.strftime("%Y-%m-%d %H:%M", time.gmtime()), " ".join(open("/proc/loadavg").read().split()[:3])))
+    time.strftime("%Y-%m-%d %H:%M", time.gmtime()), load_before))
 print()
 print("| Measure | Result |")
 print("|---|---|")

@@ -19,6 +19,7 @@ find_package(Boost 1.81 REQUIRED COMPONENTS filesystem)
 add_library(winapi_posix STATIC
     posix/files.cpp
     posix/process.cpp
+    posix/security.cpp
     posix/windows.cpp
 )
 target_include_directories(winapi_posix PUBLIC posix)

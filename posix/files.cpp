@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -114,7 +115,7 @@ void SetLastError(DWORD dwErrCode) {
 }
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD dwCreationDisposition, DWORD, HANDLE) {
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     std::string path;
     if (lpFileName == NULL || !pathBytes(lpFileName, path)) {
         lastError = ERROR_INVALID_PARAMETER;
@@ -123,6 +124,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_
     bool reads = (dwDesiredAccess & GENERIC_READ) != 0;
     bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
     int flags = O_CLOEXEC | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+    if (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) {
+        flags |= O_NOFOLLOW;
+    }
     switch (dwCreationDisposition) {
         case CREATE_NEW:
             flags |= O_CREAT | O_EXCL;
@@ -131,6 +135,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_
             flags |= O_CREAT | O_TRUNC;
             break;
         case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
             break;
         default:
             lastError = ERROR_INVALID_PARAMETER;
@@ -188,7 +195,8 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
 }
 
 // Without MOVEFILE_REPLACE_EXISTING an existing target is refused, as on
-// Windows; link and unlink give that without a window where both names are gone.
+// Windows: renameat2 with RENAME_NOREPLACE, or, where the file system lacks
+// it, link and unlink, which give that without a window where both names are gone.
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
     std::string from;
     std::string to;
@@ -200,11 +208,68 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
         return rename(from.c_str(), to.c_str()) == 0 ? TRUE : failWithErrno();
     }
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return TRUE;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return failWithErrno();
+    }
     if (link(from.c_str(), to.c_str()) != 0) {
         return failWithErrno();
     }
     unlink(from.c_str());
     return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    std::string path;
+    struct stat st;
+    if (lpFileName == NULL || !pathBytes(lpFileName, path)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (lstat(path.c_str(), &st) != 0) {
+        failWithErrno();
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        bool folder = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    }
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
+    std::string path;
+    struct stat st;
+    if (lpPathName == NULL || !pathBytes(lpPathName, path) || lstat(path.c_str(), &st) != 0) {
+        lastError = ERROR_PATH_NOT_FOUND;
+        return FALSE;
+    }
+    return (S_ISLNK(st.st_mode) ? unlink(path.c_str()) : rmdir(path.c_str())) == 0 ? TRUE : failWithErrno();
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD) {
+    HandleRecord* file = recordOf(hFile, fileHandle);
+    if (file == NULL) {
+        return 0;
+    }
+    std::string bytes(256, '\0');
+    std::string link = "/proc/self/fd/" + std::to_string(file->fd);
+    for (;;) {
+        ssize_t length = readlink(link.c_str(), &bytes[0], bytes.size());
+        if (length < 0) {
+            failWithErrno();
+            return 0;
+        }
+        if (static_cast<size_t>(length) < bytes.size()) {
+            bytes.resize(static_cast<size_t>(length));
+            break;
+        }
+        bytes.resize(bytes.size() * 2);
+    }
+    return copyOut(wideOf(bytes.c_str()), lpszFilePath, cchFilePath);
 }
 
 BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {

@@ -8,7 +8,7 @@
 
 #include <string>
 
-enum HandleKind { processHandle, fileHandle, findHandle, mutexHandle };
+enum HandleKind { processHandle, fileHandle, findHandle, mutexHandle, tokenHandle };
 
 struct HandleRecord {
     HandleKind kind;

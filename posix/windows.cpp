@@ -333,6 +333,7 @@ namespace {
 // The addresses stand for the module handles.
 char kernel32Module;
 char user32Module;
+char advapi32Module;
 
 // Whether the file name at the end of path is name, case ignored as on Windows.
 bool namesFile(LPCWSTR path, LPCWSTR name) {
@@ -366,7 +367,12 @@ HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
 }
 
 HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE, DWORD) {
-    return lpLibFileName != NULL && namesFile(lpLibFileName, L"user32.dll") ? &user32Module : NULL;
+    if (lpLibFileName == NULL) {
+        return NULL;
+    }
+    return namesFile(lpLibFileName, L"user32.dll")     ? &user32Module
+           : namesFile(lpLibFileName, L"advapi32.dll") ? &advapi32Module
+                                                       : NULL;
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
@@ -380,6 +386,9 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         {&user32Module, "MessageBoxA", asProc(MessageBoxA)},
         {&user32Module, "MessageBoxW", asProc(MessageBoxW)},
         {&user32Module, "AllowSetForegroundWindow", asProc(AllowSetForegroundWindow)},
+        {&advapi32Module, "OpenProcessToken", asProc(OpenProcessToken)},
+        {&advapi32Module, "GetTokenInformation", asProc(GetTokenInformation)},
+        {&advapi32Module, "GetFileSecurityW", asProc(GetFileSecurityW)},
     };
     for (const Export& entry : exports) {
         if (entry.module == hModule && std::strcmp(entry.name, lpProcName) == 0) {

@@ -53,8 +53,15 @@ typedef int (*FARPROC)(void);
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define FILE_NAME_NORMALIZED 0x0u
+#define VOLUME_NAME_DOS 0x0u
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
 #define ERROR_SUCCESS 0u
@@ -65,7 +72,11 @@ typedef int (*FARPROC)(void);
 #define ERROR_NO_MORE_FILES 18u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_ALREADY_EXISTS 183u
+#define TOKEN_QUERY 0x0008u
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define DACL_SECURITY_INFORMATION 0x00000004u
 #define LOCALE_INVARIANT 0x007Fu
 #define LCMAP_UPPERCASE 0x00000200u
 
@@ -74,6 +85,18 @@ typedef struct _SECURITY_ATTRIBUTES {
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef DWORD SECURITY_INFORMATION;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef void* PSID;
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
 
 // Only the fields the launcher reads.
 typedef struct _WIN32_FIND_DATAW {
@@ -116,8 +139,8 @@ BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode);
 
 // DLLs: a POSIX loader never looks in the program's folder, so there is no
 // search to restrict. The stand-in's "user32.dll" is built in and offers the
-// two message boxes and AllowSetForegroundWindow; kernel32.dll offers
-// SetDefaultDllDirectories.
+// two message boxes and AllowSetForegroundWindow; "advapi32.dll" the three
+// security calls below; kernel32.dll offers SetDefaultDllDirectories.
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
 HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
@@ -160,8 +183,10 @@ DWORD GetLastError(void);
 void SetLastError(DWORD dwErrCode);
 
 // Files and folders, for the inbox of a running app. Paths are CP_ACP text
-// made wide, as everywhere in the stand-in. CreateFileW knows the three
-// dispositions below; sharing and attributes are accepted and ignored.
+// made wide, as everywhere in the stand-in. CreateFileW knows the four
+// dispositions below and, of the flags, FILE_FLAG_OPEN_REPARSE_POINT (a link
+// is not followed); sharing and attributes are accepted and ignored. A folder
+// opens with any flags, for GetFinalPathNameByHandleW.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -170,6 +195,13 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped);
 BOOL DeleteFileW(LPCWSTR lpFileName);
+// A symbolic link is FILE_ATTRIBUTE_REPARSE_POINT, and a folder too when it
+// points to one; else a folder or a file.
+DWORD GetFileAttributesW(LPCWSTR lpFileName);
+// An empty folder, or a link to a folder (the link itself goes).
+BOOL RemoveDirectoryW(LPCWSTR lpPathName);
+// The path of the open file or folder with every link resolved (realpath).
+DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
 // The folder is made private to the user (mode 0700), as a folder below a
 // Windows user's temp folder is.
@@ -185,6 +217,17 @@ DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer);
 // LCMAP_UPPERCASE only.
 int LCMapStringW(LCID Locale, DWORD dwMapFlags, LPCWSTR lpSrcStr, int cchSrc, LPWSTR lpDestStr, int cchDest);
+
+// Security, in Windows' binary forms. A user is the SID S-1-22-1-uid and a
+// group S-1-22-2-gid, as Samba maps them. A file's owner is its uid; its
+// access list allows its owner, its group and Everyone (S-1-1-0) each when
+// the mode gives them any access. The token is only the current process's.
+HANDLE GetCurrentProcess(void);
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, HANDLE* TokenHandle);
+BOOL GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                         LPVOID TokenInformation, DWORD TokenInformationLength, LPDWORD ReturnLength);
+BOOL GetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION RequestedInformation,
+                      PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength, LPDWORD lpnLengthNeeded);
 
 // A named mutex is a lock (flock) on a file of that name in a folder of the
 // user's own ($XDG_RUNTIME_DIR/winapi, else /tmp/winapi-UID, mode 0700): the

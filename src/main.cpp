@@ -38,6 +38,14 @@ static std::vector<char> writableCopy(const std::string& text) {
 // The length of the command line javaCommandLine holds, in UTF-16 units.
 static size_t javaCommandLineLength = 0;
 
+// A box of the launch cycle. The owner of the app folder gives it up first:
+// a later launcher must neither wait for the box nor write into an inbox that
+// nobody reads; it becomes the owner and starts the app itself.
+static void cycleBox(const std::string& text) {
+    leaveAppFolder();
+    MessageBox2(text);
+}
+
 void readBootXml(const std::string& configPath) {
     logLine(configPath);
     BootReading reading = readBootFile(configPath, launcherStartInputs(launcherArgs));
@@ -63,16 +71,16 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
     try {
         readBootXml(configPath);
     } catch (const std::exception&) {
-        MessageBox2(std::string("設定ファイル ") + ansiToUtf8(configPath) + " の解析に失敗しました。");
+        cycleBox(std::string("設定ファイル ") + ansiToUtf8(configPath) + " の解析に失敗しました。");
         return ERR;
     }
     // Refused here rather than by CreateProcessA, so the user learns why; a
     // boot file too long by itself fails as it always has.
     size_t characters = javaTakesLauncherArgs && !launcherArgs.empty() ? javaCommandLineLength : 0;
     if (characters >= commandLineLimit) {
-        MessageBox2("起動時に渡された引数 (" + std::to_string(launcherArgs.size()) +
-                    " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
-                    " 文字、上限 " + std::to_string(commandLineLimit - 1) + " 文字)。");
+        cycleBox("起動時に渡された引数 (" + std::to_string(launcherArgs.size()) +
+                 " 個) が長すぎて、Windows のコマンドラインに収まりません (" + std::to_string(characters) +
+                 " 文字、上限 " + std::to_string(commandLineLimit - 1) + " 文字)。");
         return ERR;
     }
     prepareChildEnvironment(javaTakesLauncherArgs, launcherArgs);
@@ -81,11 +89,12 @@ int launchJava(std::string currentDir, std::string configPath, int doWait) {
 
     // CreateProcessA may write into the command line, so it gets a private copy.
     std::vector<char> commandLine = writableCopy(javaCommandLine);
-    int retCode = execute(commandLine.data(), currentDir.c_str(), doWait);
+    int retCode = execute(commandLine.data(), currentDir.c_str(), doWait, noteChildStarted);
+    noteChildEnded();
 
     logLine("launchJava:retCode=" + std::to_string(retCode));
     if (retCode == ERR) {
-        MessageBox2(ansiToUtf8(configPath));
+        cycleBox(ansiToUtf8(configPath));
     }
     return retCode;
 }
@@ -94,6 +103,7 @@ int launchMainApp() {
     std::string appDir2 = appDir;
     std::string configPath = mainBootFileOf(appDir);
     logLine("configPath=" + configPath);
+    noteAppStarting();
     return launchJava(appDir2, configPath, 1);
 }
 
@@ -148,6 +158,26 @@ static void holdConsole() {
     }
 }
 
+// The launch cycle, its one place: the app; on 21 the updater, and on its 0
+// the app again. The app also starts once more when requests came for it
+// while the cycle ended (singleInstance=forward).
+static void runLaunchCycle() {
+    for (;;) {
+        int exitCode1 = launchMainApp();
+        if (exitCode1 != EXIT_doUpdate) {
+            if (requestsWaiting()) {
+                continue;
+            }
+            return;
+        }
+        int exitCode2 = launchUpdater();
+        if (exitCode2 != 0) {
+            cycleBox(std::string("更新で例外が発生しました。戻り値= ") + std::to_string(exitCode2));
+            return;
+        }
+    }
+}
+
 int main(int argc, char* argv[]) {
     restrictDllSearch();
 #ifndef _WIN32
@@ -161,7 +191,6 @@ int main(int argc, char* argv[]) {
     std::printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
 
     launcherArgs = launcherArguments(argc, argv);
-    rememberGivenEnvironment();
 
     int retCode = 0;
     bool appDirKnown = setModuleFileName() == OK;
@@ -181,16 +210,11 @@ int main(int argc, char* argv[]) {
     }
     AppFolderRole role =
         appDirKnown ? takeAppFolderRole(mainBootFileOf(appDir), launcherArgs) : roleAlone;
-    while (appDirKnown && role != roleForwarded) {
-        int exitCode1 = launchMainApp();
-        if (exitCode1 != EXIT_doUpdate) {
-            break;
-        }
-        int exitCode2 = launchUpdater();
-        if (exitCode2 != 0) {
-            MessageBox2(std::string("更新で例外が発生しました。戻り値= ") + std::to_string(exitCode2));
-            break;
-        }
+    if (appDirKnown && role != roleForwarded) {
+        // Only a launcher that starts children needs it; a forwarding one is
+        // spared reading its whole environment.
+        rememberGivenEnvironment();
+        runLaunchCycle();
     }
     leaveAppFolder();
     if (ownConsole) {

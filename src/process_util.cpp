@@ -7,8 +7,6 @@
 #include <string>
 
 HANDLE childProcess = NULL;
-void (*childStarted)(DWORD processId) = NULL;
-void (*childEnded)(int result) = NULL;
 
 static void rememberChild(HANDLE process) {
     // Nothing can use the previous child's handle once it is replaced, so close
@@ -46,7 +44,7 @@ static int waitForChild() {
     }
 }
 
-int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait, void (*started)(DWORD processId)) {
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
@@ -65,17 +63,13 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
         MessageBox2("CloseHandle(hThread)");
         return ERR;
     }
-    if (childStarted != NULL) {
-        childStarted(pi.dwProcessId);
+    if (started != NULL) {
+        started(pi.dwProcessId);
     }
     logLine("execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
 
     if (!doWait) {
         return OK;
     }
-    int result = waitForChild();
-    if (childEnded != NULL) {
-        childEnded(result);
-    }
-    return result;
+    return waitForChild();
 }

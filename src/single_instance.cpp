@@ -3,8 +3,7 @@
 #include "base.hpp"
 #include "base_win.hpp"
 #include "const.hpp"
-#include "main.hpp"
-#include "process_util.hpp"
+#include "private_folder.hpp"
 #include "system_dll.hpp"
 #include "xml_util.hpp"
 
@@ -21,38 +20,79 @@ const wchar_t requestSuffix[] = L".request";
 const wchar_t processIdFile[] = L"app.pid";
 // A request while it is written; the app never sees one by this name.
 static const wchar_t partialSuffix[] = L".partial";
-// Present once the owner's cycle has ended: a later launcher then waits for
-// the owner to go and becomes the owner itself.
+// Left by launchers of earlier versions while their cycle ends: they hold the
+// folder until they have gone.
 static const wchar_t closedFile[] = L"closed";
 // The number of the last request; request names are never used twice.
 static const wchar_t counterFile[] = L"counter";
 static const size_t requestDigits = 20;
+// A launcher waiting for an ending owner decides afresh this often.
+static const DWORD decideAgainMilliseconds = 500;
 
 static const std::wstring separator(1, static_cast<wchar_t>(fileSep[0]));
 
-// The owner's state: both locks stay open for the launcher's whole run.
+// The owner's state: the owner lock stays held for as long as the inbox is
+// read; the inbox lock is taken around each look at the inbox.
 static HANDLE ownerLock = NULL;
 static HANDLE inboxLock = NULL;
 static std::wstring inboxFolder;
 static bool owning = false;
-static bool inboxOpen = false;
-static bool updaterRunsNext = false;
+// The number of the last request there was when the app started: the app
+// found those at its start. The count is taken before the app is started and
+// holds once it runs.
+static unsigned long long lastBeforeApp = 0;
+static unsigned long long lastBeforeStart = 0;
+static bool appStarting = false;
 
 bool singleInstanceWanted(const std::string& configPath) {
     std::string value;
     return readBootValueQuietly(configPath, singleInstanceKey, value) && value == singleInstanceForward;
 }
 
-std::wstring appFolderId(const std::wstring& appFolder) {
-    std::wstring folder = appFolder;
-    DWORD size = GetLongPathNameW(appFolder.c_str(), NULL, 0);
-    if (size != 0) {
-        std::vector<wchar_t> longPath(size);
-        DWORD length = GetLongPathNameW(appFolder.c_str(), longPath.data(), size);
+// The folder's final path: every way to it (a link, a junction, a subst
+// drive, a mapped drive and its UNC path) ends in one. Else the path as given.
+static std::wstring finalPath(const std::wstring& folder) {
+    HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return folder;
+    }
+    std::wstring path = folder;
+    // Most paths fit the first buffer; a longer one says the size it needs.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (int round = 0; round < 2; ++round) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length != 0 && length < size) {
-            folder.assign(longPath.data(), length);
+            path.assign(buffer.data(), length);
+            break;
+        }
+        if (length == 0) {
+            break;
+        }
+        buffer.resize(length);
+    }
+    CloseHandle(handle);
+    return path;
+}
+
+std::wstring appFolderId(const std::wstring& appFolder) {
+    std::wstring folder = finalPath(appFolder);
+    if (folder == appFolder) {
+        DWORD size = GetLongPathNameW(appFolder.c_str(), NULL, 0);
+        if (size != 0) {
+            std::vector<wchar_t> longPath(size);
+            DWORD length = GetLongPathNameW(appFolder.c_str(), longPath.data(), size);
+            if (length != 0 && length < size) {
+                folder.assign(longPath.data(), length);
+            }
         }
     }
+    // A final path ends without a separator; a path as given may have one.
+    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) {
+        folder.pop_back();
+    }
+    // Windows compares names in its upper case.
     if (!folder.empty()) {
         int length = static_cast<int>(folder.size());
         std::vector<wchar_t> upper(folder.size());
@@ -111,9 +151,14 @@ static bool take(HANDLE lock, DWORD milliseconds) {
     return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
 
+// The inbox's files are opened as themselves: a link planted there is not followed.
+static HANDLE openInboxFile(const std::wstring& path, DWORD access, DWORD disposition) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
 static bool fileExistsWide(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = openInboxFile(path, GENERIC_READ, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -123,8 +168,7 @@ static bool fileExistsWide(const std::wstring& path) {
 
 // The first bytes of a small file; "" when there is none.
 static std::string readSmallFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = openInboxFile(path, GENERIC_READ, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         return "";
     }
@@ -138,8 +182,15 @@ static std::string readSmallFile(const std::wstring& path) {
     return text;
 }
 
-static bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+// Writes bytes from the start of a file opened with disposition; a link of
+// that name is never followed: opening it fails, and it is deleted and a new
+// file made. A file not written whole goes.
+static bool writeWholeFile(const std::wstring& path, const std::string& bytes, DWORD disposition = CREATE_ALWAYS) {
+    HANDLE file = openInboxFile(path, GENERIC_WRITE, disposition);
+    if (file == INVALID_HANDLE_VALUE) {
+        DeleteFileW(path.c_str());
+        file = openInboxFile(path, GENERIC_WRITE, CREATE_NEW);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -190,46 +241,44 @@ static void logPath(const std::string& name, const std::wstring& path) {
     logLine("singleInstance:" + name + "=" + wstringToAnsiReplacing(path));
 }
 
-// Under the inbox lock. Requests of an earlier owner go: its app has ended.
+// Under the inbox lock: the number of the last request there has been.
+static unsigned long long lastRequest() {
+    unsigned long long last = decimal(readSmallFile(inboxPath(counterFile)));
+    forEachFile(requestSuffix, [&last](const std::wstring& name) {
+        unsigned long long number = requestNumber(name);
+        last = number > last ? number : last;
+    });
+    return last;
+}
+
+// Under the inbox lock: the requests there are, after those numbered up to
+// lastBeforeApp are removed: the app had them at its start.
+static size_t requestsAfterTheApp() {
+    size_t left = 0;
+    forEachFile(requestSuffix, [&left](const std::wstring& name) {
+        unsigned long long number = requestNumber(name);
+        if (number != 0 && number <= lastBeforeApp) {
+            DeleteFileW(inboxPath(name).c_str());
+        } else if (number != 0) {
+            ++left;
+        }
+    });
+    return left;
+}
+
+// Under the inbox lock. What is not this user's private folder is replaced by
+// a fresh one; requests an earlier owner left stay for the app to find.
 static bool openInbox() {
-    if (!CreateDirectoryW(inboxFolder.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        return false;
+    if (!isPrivateFolder(inboxFolder)) {
+        removeFolderEntry(inboxFolder);
+        if (!makePrivateFolder(inboxFolder)) {
+            return false;
+        }
     }
-    forEachFile(requestSuffix, [](const std::wstring& name) { DeleteFileW(inboxPath(name).c_str()); });
     forEachFile(partialSuffix, [](const std::wstring& name) { DeleteFileW(inboxPath(name).c_str()); });
     DeleteFileW(inboxPath(processIdFile).c_str());
     DeleteFileW(inboxPath(closedFile).c_str());
     return !fileExistsWide(inboxPath(closedFile));
-}
-
-// From now on a later launcher waits for this one to go.
-static void closeInbox() {
-    if (take(inboxLock, INFINITE)) {
-        writeWholeFile(inboxPath(closedFile), "");
-        DeleteFileW(inboxPath(processIdFile).c_str());
-        ReleaseMutex(inboxLock);
-    }
-    inboxOpen = false;
-}
-
-static void publishProcessId(DWORD processId) {
-    if (take(inboxLock, INFINITE)) {
-        writeWholeFile(inboxPath(processIdFile), std::to_string(processId));
-        ReleaseMutex(inboxLock);
-    }
-}
-
-// The cycle goes on after the app asks for the updater, and after the updater
-// succeeds; any other end is the owner's end, and the inbox closes at once.
-static void noteChildEnded(int result) {
-    bool goesOn = updaterRunsNext ? result == 0 : result == EXIT_doUpdate;
-    if (!goesOn) {
-        childStarted = NULL;
-        childEnded = NULL;
-        closeInbox();
-        return;
-    }
-    updaterRunsNext = !updaterRunsNext;
 }
 
 // Under the inbox lock: one request, written whole under a name no app
@@ -241,18 +290,17 @@ static bool writeRequest(const std::vector<std::wstring>& arguments, std::wstrin
     if (length == 0 || length > size) {
         return false;
     }
-    unsigned long long last = decimal(readSmallFile(inboxPath(counterFile)));
-    forEachFile(requestSuffix, [&last](const std::wstring& name) {
-        unsigned long long number = requestNumber(name);
-        last = number > last ? number : last;
-    });
+    unsigned long long last = lastRequest();
     std::wstring name = requestName(last + 1);
-    if (!writeWholeFile(inboxPath(counterFile), std::to_string(last + 1))) {
+    // The counter only grows, so the new digits cover the old ones: written
+    // in place, as a file cut to nothing and written anew is flushed to disk
+    // when closed (ext4), which a forwarding launcher would wait for.
+    if (!writeWholeFile(inboxPath(counterFile), std::to_string(last + 1), OPEN_ALWAYS)) {
         return false;
     }
     std::wstring partial = inboxPath(name + partialSuffix);
     requestPath = inboxPath(name);
-    if (!writeWholeFile(partial, requestText(std::wstring(szCurrentDir.data(), length), arguments))) {
+    if (!writeWholeFile(partial, requestText(std::wstring(szCurrentDir.data(), length), arguments), CREATE_NEW)) {
         return false;
     }
     if (!MoveFileExW(partial.c_str(), requestPath.c_str(), 0)) {
@@ -303,14 +351,27 @@ static AppFolderRole becomeOwner() {
     if (!openInbox() || !SetEnvironmentVariableW(inboxVariable, inboxFolder.c_str())) {
         return alone("the inbox cannot be made");
     }
+    lastBeforeApp = 0;
+    appStarting = false;
     ReleaseMutex(inboxLock);
     owning = true;
-    inboxOpen = true;
-    updaterRunsNext = false;
-    childStarted = publishProcessId;
-    childEnded = noteChildEnded;
     logPath("inbox", inboxFolder);
     return roleOwner;
+}
+
+// Holding the inbox lock while the owner lock is held elsewhere; gives up the inbox lock.
+static AppFolderRole forward(const std::vector<std::wstring>& arguments) {
+    std::wstring requestPath;
+    bool written = isPrivateFolder(inboxFolder) && writeRequest(arguments, requestPath);
+    DWORD processId = static_cast<DWORD>(decimal(readSmallFile(inboxPath(processIdFile))));
+    ReleaseMutex(inboxLock);
+    if (!written) {
+        return alone("the request cannot be written");
+    }
+    closeLocks();
+    allowForeground(processId);
+    logPath("forwarded", requestPath);
+    return roleForwarded;
 }
 
 AppFolderRole takeAppFolderRole(const std::string& configPath, const std::vector<std::wstring>& arguments) {
@@ -326,42 +387,80 @@ AppFolderRole takeAppFolderRole(const std::string& configPath, const std::vector
     inboxFolder = std::wstring(szTempPath, length) + L"launcher-inbox-" + id;
     ownerLock = CreateMutexW(NULL, FALSE, (L"Local\\launcher-" + id + L"-owner").c_str());
     inboxLock = CreateMutexW(NULL, FALSE, (L"Local\\launcher-" + id + L"-inbox").c_str());
-    if (ownerLock == NULL || inboxLock == NULL || !take(inboxLock, INFINITE)) {
+    if (ownerLock == NULL || inboxLock == NULL) {
         return alone("no lock");
     }
-    if (take(ownerLock, 0)) {
-        return becomeOwner();
-    }
-    if (!fileExistsWide(inboxPath(closedFile))) {
-        std::wstring requestPath;
-        bool written = writeRequest(arguments, requestPath);
-        DWORD processId = static_cast<DWORD>(decimal(readSmallFile(inboxPath(processIdFile))));
-        ReleaseMutex(inboxLock);
-        if (!written) {
-            return alone("the request cannot be written");
+    // Each round decides afresh: whoever holds the owner lock when this one
+    // looks gets the request, whoever became the owner meanwhile included.
+    for (;;) {
+        if (!take(inboxLock, INFINITE)) {
+            return alone("no lock");
         }
-        closeLocks();
-        allowForeground(processId);
-        logPath("forwarded", requestPath);
-        return roleForwarded;
+        if (take(ownerLock, 0)) {
+            return becomeOwner();
+        }
+        if (!fileExistsWide(inboxPath(closedFile))) {
+            return forward(arguments);
+        }
+        ReleaseMutex(inboxLock);
+        if (take(ownerLock, decideAgainMilliseconds)) {
+            ReleaseMutex(ownerLock);
+        }
     }
-    // The owner is ending: it gives up the folder as soon as it has closed the inbox.
-    ReleaseMutex(inboxLock);
-    if (!take(ownerLock, INFINITE) || !take(inboxLock, INFINITE)) {
-        return alone("no lock");
+}
+
+void noteAppStarting() {
+    if (owning && take(inboxLock, INFINITE)) {
+        lastBeforeStart = lastRequest();
+        appStarting = true;
+        ReleaseMutex(inboxLock);
     }
-    return becomeOwner();
+}
+
+void noteChildStarted(DWORD processId) {
+    if (owning && take(inboxLock, INFINITE)) {
+        if (appStarting) {
+            lastBeforeApp = lastBeforeStart;
+            appStarting = false;
+        }
+        writeWholeFile(inboxPath(processIdFile), std::to_string(processId));
+        ReleaseMutex(inboxLock);
+    }
+}
+
+void noteChildEnded() {
+    if (owning && take(inboxLock, INFINITE)) {
+        DeleteFileW(inboxPath(processIdFile).c_str());
+        requestsAfterTheApp();
+        ReleaseMutex(inboxLock);
+    }
+}
+
+bool requestsWaiting() {
+    if (!owning || !take(inboxLock, INFINITE)) {
+        return false;
+    }
+    if (requestsAfterTheApp() > 0) {
+        ReleaseMutex(inboxLock);
+        logLine("singleInstance:restart=requests came while the app ended");
+        return true;
+    }
+    // Still under the inbox lock: the next launcher finds the folder free.
+    ReleaseMutex(ownerLock);
+    owning = false;
+    closeLocks();
+    return false;
 }
 
 void leaveAppFolder() {
     if (!owning) {
         return;
     }
-    childStarted = NULL;
-    childEnded = NULL;
-    if (inboxOpen) {
-        closeInbox();
+    if (take(inboxLock, INFINITE)) {
+        DeleteFileW(inboxPath(processIdFile).c_str());
+        requestsAfterTheApp();
+        ReleaseMutex(ownerLock);
     }
-    closeLocks();
     owning = false;
+    closeLocks();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -36,13 +38,29 @@ bool singleInstanceWanted(const std::string& configPath);
 // For the launcher's folder (appDirUtf8): roleAlone when the boot file at
 // configPath does not ask. Otherwise the first launcher becomes the owner; a
 // later one writes its request, lets the running app take the foreground and
-// gets roleForwarded. When the owner is ending meanwhile, it waits for it and
-// becomes the owner itself. Writes a diagnostic line for each role but the
+// gets roleForwarded. A launcher that finds the owner ending looks again
+// within a second and forwards to whichever launcher owns the folder by then,
+// or becomes the owner itself. Writes a diagnostic line for each role but the
 // first.
 AppFolderRole takeAppFolderRole(const std::string& configPath, const std::vector<std::wstring>& arguments);
 
-// The owner closes its inbox, if its cycle has not already, and gives up the
-// folder; for the other roles nothing.
+// What the launch cycle tells the owner; for the other roles nothing. Before
+// the app is started: the requests there are now are the ones it finds at
+// its start.
+void noteAppStarting();
+// A child (the app or the updater) runs: its process id goes into the inbox.
+void noteChildStarted(DWORD processId);
+// The child has ended: its process id goes, and so do the requests the app
+// found at its start that are still there.
+void noteChildEnded();
+
+// At the end of the cycle: true when requests came while the app ran or the
+// cycle ended, so the app is to start once more and find them; otherwise the
+// owner gives up the folder, and the next launcher becomes the owner.
+bool requestsWaiting();
+
+// The owner gives up the folder (before a box, and at the launcher's end);
+// requests that came during the cycle stay for the next owner's app.
 void leaveAppFolder();
 
 // The text that names the folder's owner and inbox: the same for every

@@ -18,8 +18,8 @@ void restrictDllSearch() {
     }
 }
 
-HMODULE loadSystemDll(LPCWSTR name) {
-    if (!searchFlagsKnown) {
+HMODULE loadSystemDll(LPCWSTR name, bool childrenFollow) {
+    if (!searchFlagsKnown && !childrenFollow) {
         // Without the flags only the current directory can be taken out of the
         // search; the application folder stays first for DLLs loaded by name.
         // Children inherit this setting, so it is made only here, when a box

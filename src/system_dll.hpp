@@ -10,5 +10,6 @@ void restrictDllSearch();
 
 // Loads a DLL of the operating system from the system folder only; NULL when
 // it cannot be loaded. For the message boxes: where the system lacks the
-// search flags, it also changes the search of child processes started later.
-HMODULE loadSystemDll(LPCWSTR name);
+// search flags, it also changes the search of child processes started later,
+// unless childrenFollow (advapi32, whose imports are all known system DLLs).
+HMODULE loadSystemDll(LPCWSTR name, bool childrenFollow = false);

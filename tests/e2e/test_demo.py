@@ -90,7 +90,7 @@ class RealJvmUpdateCycle(unittest.TestCase):
                          ["[app] handed over from %s: %s | say \"hi\"" % (app, document)])
         # No second JVM: two starts of the app in the update cycle, as without a second launch.
         self.assertEqual(len([l for l in lines if l.startswith("[app] version ") and " running in " in l]), 2)
-        self.assertEqual(sorted(os.listdir(self.inbox_of(lines))), ["closed", "counter"])
+        self.assertEqual(sorted(os.listdir(self.inbox_of(lines))), ["counter"])
 
     @staticmethod
     def inbox_of(lines):

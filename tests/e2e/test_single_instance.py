@@ -68,6 +68,13 @@ class Launch:
         self.err.close()
         return code, out.splitlines(), err
 
+    def said(self):
+        """What it has written so far: (stdout lines, stderr text)."""
+        self.out.seek(0)
+        self.err.seek(0)
+        return (self.out.read().decode("utf-8", "replace").splitlines(),
+                self.err.read().decode("utf-8", "replace"))
+
     def kill(self, group=True):
         """Kills the launcher, and with group what it started."""
         if self.process.poll() is None:
@@ -92,11 +99,11 @@ class Native:
         os.makedirs(app.path("..", "tmp"))
         return app
 
-    def start(self, app, args=(), cwd=None):
+    def start(self, app, args=(), cwd=None, spelling=lambda exe: exe):
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         # The inbox and the locks go below the test's own folder.
         env = dict(os.environ, TMPDIR=os.path.join(app.base, "tmp"), XDG_RUNTIME_DIR=os.path.join(app.base, "tmp"))
-        process = subprocess.Popen([app.launcher, *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
+        process = subprocess.Popen([spelling(app.launcher), *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err, start_new_session=True)
         return Launch(process, out, err)
 
@@ -202,7 +209,13 @@ class SingleInstance(unittest.TestCase):
         self.hold(app, call)
         launch = SIDE.start(app)
         self.running.append((launch, app))
-        calls = self.wait_for_calls(app, call)
+        try:
+            calls = self.wait_for_calls(app, call)
+        except AssertionError as failure:
+            lines, err = launch.said()
+            raise AssertionError("%s; the owner %s and wrote %r; stderr besides the trace: %r" % (
+                failure, "runs" if launch.process.poll() is None else "ended with %d" % launch.process.returncode,
+                lines, wine_env.wineSaid(err)))
         self.assertIn("LAUNCHER_INBOX", calls[call - 1].env, "the owner's app has no inbox")
         inbox = SIDE.local_path(unescaped(calls[call - 1].env["LAUNCHER_INBOX"]))
         self.addCleanup(shutil.rmtree, inbox, ignore_errors=True)
@@ -284,19 +297,38 @@ class SingleInstance(unittest.TestCase):
         self.assertEqual([content.split(b"\0")[1] for content in contents], [b"second", b"third", b"fourth"])
         self.end_owner(app, owner)
 
-    def test_the_next_owner_finds_an_empty_inbox(self):
+    def test_a_request_the_app_left_unread_starts_it_once_more(self):
         app = self.app()
         owner, inbox = self.start_owner(app)
         self.forward(app, ["left unread"])
-        self.end_owner(app, owner)
-        self.assertEqual(len(self.requests(inbox)[0]), 1)
+        # The app ends without reading it: it starts again and finds it, and
+        # what it leaves unread once more goes, so the cycle ends.
+        self.assertIn("singleInstance:restart=requests came while the app ended", self.end_owner(app, owner))
+        calls = self.calls(app)
+        self.assertEqual(len(calls), 2)
+        self.assertEqual(calls[1].env["requests"], ["00000000000000000001.request"])
+        self.assertEqual(self.requests(inbox), ([], []))
         # The next launcher is an owner again: its app starts and finds nothing.
+        owner, again = self.start_owner(app, call=3)
+        self.assertEqual(again, inbox)
+        self.assertNotIn("requests", self.calls(app)[2].env)
+        self.forward(app, ["new"])
+        self.assertEqual(self.requests(inbox)[0], ["00000000000000000002.request"])
+        self.end_owner(app, owner, call=3)
+
+    def test_an_inbox_open_to_others_is_replaced_by_a_fresh_one(self):
+        app = self.app()
+        owner, inbox = self.start_owner(app)
+        self.end_owner(app, owner)
+        # Another user of a shared temp folder could write into it.
+        os.chmod(inbox, 0o777)
+        with open(os.path.join(inbox, "00000000000000000009.request"), "wb") as planted:
+            planted.write(request_bytes("C:\\", ["planted"]))
         owner, again = self.start_owner(app, call=2)
         self.assertEqual(again, inbox)
         self.assertNotIn("requests", self.calls(app)[1].env)
         self.assertEqual(self.requests(inbox), ([], []))
-        self.forward(app, ["new"])
-        self.assertEqual(self.requests(inbox)[0], ["00000000000000000002.request"])
+        self.assertEqual(os.stat(inbox).st_mode & 0o007, 0)
         self.end_owner(app, owner, call=2)
 
     def test_a_killed_owner_does_not_block(self):
@@ -326,7 +358,8 @@ class SingleInstance(unittest.TestCase):
         calls = self.calls(app)
         self.assertEqual(len(calls), 3)
         self.assertEqual(calls[2].env["requests"], ["00000000000000000001.request"])
-        self.assertEqual(self.requests(inbox)[1], [request_bytes(SIDE.seen_cwd(app, ""), [JAPANESE])])
+        # The restarted app found it at its start: it goes when that app ends.
+        self.assertEqual(self.requests(inbox), ([], []))
 
     def test_the_folder_spelt_in_another_case_is_the_same_owner(self):
         if SIDE.name != "wine":
@@ -351,6 +384,23 @@ class SingleInstance(unittest.TestCase):
         self.end_owner(first, owner1)
         self.end_owner(second, owner2)
 
+
+    def test_the_folder_reached_another_way_is_the_same_owner(self):
+        # Under Wine a second drive letter for the same folder, as subst makes one;
+        # natively a link to the folder.
+        app = self.app()
+        owner, inbox = self.start_owner(app)
+        if SIDE.name == "wine":
+            wine_env.mapDrive(SIDE.prefix, "e", app.base)
+            spelling = lambda exe: "E" + exe[1:]  # noqa: E731
+        else:
+            os.symlink(app.root, os.path.join(app.base, "link"))
+            spelling = lambda exe: os.path.join(app.base, "link", os.path.basename(exe))  # noqa: E731
+        code, lines, _ = SIDE.start(app, ["another way"], spelling=spelling).finish()
+        self.assertEqual(code, 0)
+        self.assertEqual(len(self.calls(app)), 1, "a second app started: %r" % lines)
+        self.assertEqual([content.split(b"\0")[1] for content in self.requests(inbox)[1]], [b"another way"])
+        self.end_owner(app, owner)
 
 def main():
     global SIDE

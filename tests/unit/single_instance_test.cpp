@@ -8,6 +8,9 @@
 #include "process_util.hpp"
 #include "single_instance.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -136,6 +139,11 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
+    // An inbox as an earlier owner made it: private to this user.
+    void makeInbox() {
+        fs::create_directories(inbox);
+        fs::permissions(inbox, fs::owner_all);
+    }
     std::string readInbox(const std::string& name) {
         std::ifstream in((inbox / name).string(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -159,14 +167,16 @@ TEST_F(SingleInstanceRole, OnlyForwardAsks) {
     EXPECT_FALSE(fs::exists(inbox));
 }
 
-TEST_F(SingleInstanceRole, TheFirstOwnsAndEmptiesWhatAnEarlierOwnerLeft) {
+TEST_F(SingleInstanceRole, TheFirstOwnsAndKeepsOnlyTheRequestsAnEarlierOwnerLeft) {
+    makeInbox();
     writeFile(inbox / "00000000000000000007.request", "old");
     writeFile(inbox / "00000000000000000008.request.partial", "half");
     writeFile(inbox / "closed", "");
     writeFile(inbox / "app.pid", "99");
     writeFile(inbox / "counter", "8");
     ASSERT_EQ(take(), roleOwner);
-    EXPECT_EQ(inboxFiles(), std::vector<std::string>{"counter"});
+    // The request was never handled: the app finds it at its start.
+    EXPECT_EQ(inboxFiles(), (std::vector<std::string>{"00000000000000000007.request", "counter"}));
     const char* variable = std::getenv("LAUNCHER_INBOX");
     ASSERT_NE(variable, nullptr);
     EXPECT_EQ(fs::path(variable), inbox);
@@ -174,11 +184,11 @@ TEST_F(SingleInstanceRole, TheFirstOwnsAndEmptiesWhatAnEarlierOwnerLeft) {
     EXPECT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     leaveAppFolder();
     EXPECT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(inboxFiles(), (std::vector<std::string>{"closed", "counter"}));
+    EXPECT_EQ(inboxFiles(), (std::vector<std::string>{"00000000000000000007.request", "counter"}));
 }
 
 TEST_F(SingleInstanceRole, ALaterLauncherWritesTheNextRequest) {
-    fs::create_directories(inbox);
+    makeInbox();
     writeFile(inbox / "counter", "41");
     writeFile(inbox / "00000000000000000050.request", "unread");
     writeFile(inbox / "app.pid", "4242");
@@ -192,7 +202,7 @@ TEST_F(SingleInstanceRole, ALaterLauncherWritesTheNextRequest) {
 }
 
 TEST_F(SingleInstanceRole, ALauncherDecidingWhileTheOwnerEndsBecomesTheOwner) {
-    fs::create_directories(inbox);
+    makeInbox();
     writeFile(inbox / "closed", "");
     ASSERT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_OBJECT_0));
     std::thread ending([this] {
@@ -205,35 +215,162 @@ TEST_F(SingleInstanceRole, ALauncherDecidingWhileTheOwnerEndsBecomesTheOwner) {
     EXPECT_EQ(inboxFiles(), std::vector<std::string>{});
 }
 
-TEST_F(SingleInstanceRole, TheInboxClosesWhenTheCycleEnds) {
+// An owner of an earlier version holds the folder while it ends; another
+// launcher becomes the owner meanwhile: the waiting one forwards to it.
+TEST_F(SingleInstanceRole, ALauncherWaitingForAnEndingOwnerForwardsToTheNextOne) {
+    makeInbox();
+    writeFile(inbox / "closed", "");
+    ASSERT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    std::wstring id = appFolderId(utf8ToWString(appDirUtf8));
+    HANDLE inboxLock = CreateMutexW(NULL, FALSE, (L"Local\\launcher-" + id + L"-inbox").c_str());
+    HANDLE nextOwner = CreateMutexW(NULL, FALSE, (L"Local\\launcher-" + id + L"-owner").c_str());
+    AppFolderRole role = roleAlone;
+    std::thread waiting([this, &role] { role = take({L"doc"}); });
+    // Under the inbox lock the ending owner goes and the next one takes over,
+    // whenever the waiting launcher looks.
+    ASSERT_EQ(WaitForSingleObject(inboxLock, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    ReleaseMutex(ownerLock);
+    ASSERT_EQ(WaitForSingleObject(nextOwner, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    fs::remove(inbox / "closed");
+    ReleaseMutex(inboxLock);
+    waiting.join();
+    EXPECT_EQ(role, roleForwarded);
+    EXPECT_EQ(inboxFiles(), (std::vector<std::string>{"00000000000000000001.request", "counter"}));
+    ReleaseMutex(nextOwner);
+    CloseHandle(nextOwner);
+    CloseHandle(inboxLock);
+}
+
+TEST_F(SingleInstanceRole, TheOwnerStartsTheAppOnceMoreForRequestsThatCameWhileItEnded) {
     struct Case {
         const char* name;
-        std::vector<int> results;  // of the children, in order
-        bool closed;
+        int before;     // requests there when the app starts
+        int during;     // requests that come while it runs or ends
+        bool appReads;  // the app handles and deletes every request
+        bool again;
     };
     const Case cases[] = {
-        {"the app ends", {0}, true},
-        {"the app fails", {1}, true},
-        {"the app asks for the updater", {21}, false},
-        {"the updater succeeds", {21, 0}, false},
-        {"the updater fails", {21, 5}, true},
-        {"the updater ends with 21", {21, 21}, true},
-        {"the restarted app ends", {21, 0, 0}, true},
-        {"a second update", {21, 0, 21}, false},
+        {"nothing came", 0, 0, false, false},
+        {"the app read what came", 1, 1, true, false},
+        {"a request came while the app ended", 0, 1, false, true},
+        {"a request from before the app was not read", 1, 0, false, false},
+        {"both", 1, 1, false, true},
     };
     for (const Case& c : cases) {
+        fs::remove_all(inbox);
+        int number = 0;
+        auto arrive = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                writeFile(inbox / wstringToUtf8(requestName(++number)), "doc");
+                writeFile(inbox / "counter", std::to_string(number));
+            }
+        };
         ASSERT_EQ(take(), roleOwner) << c.name;
-        ASSERT_NE(childStarted, nullptr);
-        childStarted(31337);
-        EXPECT_EQ(readInbox("app.pid"), "31337") << c.name;
-        for (int result : c.results) {
-            ASSERT_NE(childEnded, nullptr) << c.name;
-            childEnded(result);
+        arrive(c.before);
+        for (int round = 0; round < 2; ++round) {
+            noteAppStarting();
+            noteChildStarted(31337);
+            EXPECT_EQ(readInbox("app.pid"), "31337") << c.name;
+            if (round == 0) {
+                arrive(c.during);
+            }
+            if (c.appReads) {
+                for (int n = 1; n <= number; ++n) {
+                    fs::remove(inbox / wstringToUtf8(requestName(n)));
+                }
+            }
+            noteChildEnded();
+            EXPECT_FALSE(fs::exists(inbox / "app.pid")) << c.name;
+            bool again = requestsWaiting();
+            // The restarted app finds them; what it leaves unread goes, so no loop.
+            EXPECT_EQ(again, round == 0 && c.again) << c.name << " round " << round;
+            if (!again) {
+                break;
+            }
+            EXPECT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << c.name;
         }
-        EXPECT_EQ(fs::exists(inbox / "closed"), c.closed) << c.name;
-        EXPECT_EQ(fs::exists(inbox / "app.pid"), !c.closed) << c.name;
-        leaveAppFolder();
-        EXPECT_TRUE(fs::exists(inbox / "closed")) << c.name;
-        EXPECT_EQ(childStarted, nullptr) << c.name;
+        EXPECT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << c.name;
+        ReleaseMutex(ownerLock);
+        std::vector<std::string> files = inboxFiles();
+        EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                                [](const std::string& name) { return name.find(".request") != std::string::npos; }),
+                  0)
+            << c.name;
     }
+}
+
+TEST_F(SingleInstanceRole, TheOwnerGivesUpTheFolderBeforeABox) {
+    writeFile(dir / "app" / "config" / "boot.xml",
+              "<boot><item key=\"java\" value=\"/nonexistent/java\"/><item key=\"main\" value=\"Main\"/>"
+              "<item key=\"singleInstance\" value=\"forward\"/></boot>");
+    ASSERT_EQ(take(), roleOwner);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int result = launchJava((dir / "app").string(), (dir / "app" / "config" / "boot.xml").string(), 1);
+    testing::internal::GetCapturedStdout();
+    std::string box = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, 1);
+    EXPECT_NE(box, "");
+    EXPECT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    ReleaseMutex(ownerLock);
+    EXPECT_FALSE(requestsWaiting());
+}
+
+// Another user can plant these where the temp folder is shared.
+TEST_F(SingleInstanceRole, AnInboxThatIsNotPrivateIsReplacedByAFreshOne) {
+    struct Case {
+        const char* name;
+        std::function<void()> plant;
+    };
+    fs::path elsewhere = dir / "elsewhere";
+    const Case cases[] = {
+        {"a link to another folder",
+         [&] { fs::create_directory_symlink(elsewhere, inbox); }},
+        {"a file", [&] { writeFile(inbox, "x"); }},
+        {"a folder open to others",
+         [&] {
+             makeInbox();
+             fs::permissions(inbox, fs::all_all);
+             writeFile(inbox / "00000000000000000001.request", "planted");
+         }},
+        {"another user's folder",
+         [&] {
+             makeInbox();
+             writeFile(inbox / "00000000000000000001.request", "planted");
+             ASSERT_EQ(chown(inbox.c_str(), 12345, 12345), 0) << "chown needs root";
+         }},
+    };
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "another user's folder needs root";
+    }
+    for (const Case& c : cases) {
+        fs::remove_all(inbox);
+        fs::remove_all(elsewhere);
+        fs::create_directories(elsewhere);
+        writeFile(elsewhere / "00000000000000000001.request", "planted");
+        c.plant();
+        ASSERT_EQ(take(), roleOwner) << c.name;
+        struct stat st;
+        ASSERT_EQ(lstat(inbox.c_str(), &st), 0) << c.name;
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << c.name;
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << c.name;
+        EXPECT_EQ(st.st_uid, geteuid()) << c.name;
+        EXPECT_EQ(inboxFiles(), std::vector<std::string>{}) << c.name;
+        EXPECT_TRUE(fs::exists(elsewhere / "00000000000000000001.request")) << c.name;
+        leaveAppFolder();
+    }
+}
+
+// The inbox's files are opened as themselves, never through a link.
+TEST_F(SingleInstanceRole, TheInboxFollowsNoLinkInIt) {
+    makeInbox();
+    writeFile(dir / "victim", "41");
+    fs::create_symlink(dir / "victim", inbox / "counter");
+    fs::create_symlink(dir / "victim", inbox / "app.pid");
+    ASSERT_EQ(WaitForSingleObject(ownerLock, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(take({L"doc"}), roleForwarded);
+    ReleaseMutex(ownerLock);
+    EXPECT_EQ(readInbox("counter"), "1");
+    std::ifstream victim((dir / "victim").string());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), std::istreambuf_iterator<char>()), "41");
 }
