@@ -17,7 +17,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import uuid
@@ -29,7 +28,8 @@ from app_dir import MAIN_ITEMS, UPDATER_ITEMS, AppDir, read_calls, suite_options
 
 WAIT = 90  # seconds for a step that takes a moment (a 64-bit Wine start takes about one)
 RELAY_SETTINGS = ["[HKEY_CURRENT_USER\\Software\\Wine\\Debug]",
-                  '"RelayInclude"="user32.MessageBoxW;user32.MessageBoxA;user32.AllowSetForegroundWindow"']
+                  '"RelayInclude"="user32.MessageBoxW;user32.MessageBoxA;user32.AllowSetForegroundWindow;'
+                  'kernel32.ExitProcess"']
 JAPANESE = "月次 報告.myrep"
 
 
@@ -51,8 +51,10 @@ def request_bytes(cwd, args):
 class Launch:
     """A launcher started in the background."""
 
-    def __init__(self, process, out, err):
-        self.process, self.out, self.err = process, out, err
+    def __init__(self, process, out, err, traced=False):
+        """traced: stderr holds Wine's relay trace, and with it the exit code
+        the launcher gave (wine_env.exitCode)."""
+        self.process, self.out, self.err, self.traced = process, out, err, traced
 
     def finish(self, timeout=WAIT):
         """(exit code, stdout lines, stderr text) once it has ended."""
@@ -61,19 +63,15 @@ class Launch:
         except subprocess.TimeoutExpired:
             self.kill()
             raise AssertionError("the launcher did not end within %d s" % timeout)
-        self.out.seek(0)
-        self.err.seek(0)
-        out, err = self.out.read().decode("utf-8", "replace"), self.err.read().decode("utf-8", "replace")
+        out, err = (wine_env.readCaptured(f).decode("utf-8", "replace") for f in (self.out, self.err))
         self.out.close()
         self.err.close()
-        return code, out.splitlines(), err
+        return wine_env.exitCode(code, err) if self.traced else code, out.splitlines(), err
 
     def said(self):
         """What it has written so far: (stdout lines, stderr text)."""
-        self.out.seek(0)
-        self.err.seek(0)
-        return (self.out.read().decode("utf-8", "replace").splitlines(),
-                self.err.read().decode("utf-8", "replace"))
+        return (wine_env.readCaptured(self.out).decode("utf-8", "replace").splitlines(),
+                wine_env.readCaptured(self.err).decode("utf-8", "replace"))
 
     def kill(self, group=True):
         """Kills the launcher, and with group what it started."""
@@ -100,7 +98,7 @@ class Native:
         return app
 
     def start(self, app, args=(), cwd=None, spelling=lambda exe: exe):
-        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        out, err = wine_env.captureFile(), wine_env.captureFile()
         # The inbox and the locks go below the test's own folder.
         env = dict(os.environ, TMPDIR=os.path.join(app.base, "tmp"), XDG_RUNTIME_DIR=os.path.join(app.base, "tmp"))
         process = subprocess.Popen([spelling(app.launcher), *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
@@ -133,13 +131,13 @@ class Wine:
         return app
 
     def start(self, app, args=(), cwd=None, spelling=lambda exe: exe):
-        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        out, err = wine_env.captureFile(), wine_env.captureFile()
         env = wine_env.wineEnvironment(self.prefix, wine_env.RELAY_AND_ERRORS)
         env["LC_ALL"] = "C.UTF-8"  # ANSI code page 1252, which has no Japanese
         exe = spelling("%s:\\%s\\launcher.exe" % (app.drive, os.path.basename(app.root)))
         process = subprocess.Popen([self.wine, exe, *args], cwd=cwd or app.base, env=env, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err, start_new_session=True)
-        return Launch(process, out, err)
+        return Launch(process, out, err, traced=True)
 
     def seen_cwd(self, app, folder):
         return "%s:\\%s" % (app.drive, folder.replace("/", "\\"))
