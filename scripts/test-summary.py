@@ -68,7 +68,7 @@ def summarise(resultsDir):
     elif skipped:
         verdict = "passed, but NOT a full run: " + counts
     else:
-        verdict = "passed: all %d suites ran" % passed
+        verdict = "passed: all %d suites ran: %s" % (passed, counts)
     if any(label == SHIPPED_TREE for label, _ in skipped):
         verdict += "; the shipped 32-bit exe's suites did not all run"
     if skipped:

@@ -45,4 +45,5 @@ tree win64 || true
 
 echo
 echo "== What this run covered =="
+echo "the run took $((SECONDS / 60)) min $((SECONDS % 60)) s"
 scripts/test-summary.py "$results"
