@@ -171,6 +171,25 @@ def explain(changes, before, apart, demoted, native, foreign):
     return lines
 
 
+def narrowedPins(preferences, base, demoted, pins, packages, native, foreign):
+    """(whether apt would install the packages, its plan, the pins it needs):
+    pins whose foreign-architecture package the plan does not install are
+    dropped while the install still works; the file is left with the pins."""
+    writePreferences(preferences, base, demoted, pins, native, foreign)
+    worked, plan = simulate(preferences, packages)
+    for _ in range(PIN_ROUNDS):
+        needed = {name: version for name, version in pins.items() if "%s:%s" % (name, foreign) in planned(plan)}
+        if not worked or needed == pins:
+            break
+        writePreferences(preferences, base, demoted, needed, native, foreign)
+        narrowerWorked, narrower = simulate(preferences, packages)
+        if not narrowerWorked:
+            writePreferences(preferences, base, demoted, pins, native, foreign)
+            break
+        pins, plan = needed, narrower
+    return worked, plan, pins
+
+
 def main(preferences, packages):
     native = run("dpkg", "--print-architecture").stdout.strip()
     foreigns = {p.split(":", 1)[1] for p in packages if ":" in p} - {native}
@@ -198,20 +217,7 @@ def main(preferences, packages):
         both = set(mine[2]) & set(theirs[2])
         if both:
             pins[name] = highest(both)
-    writePreferences(preferences, base, demoted, pins, native, foreign)
-    worked, plan = simulate(preferences, packages)
-    for _ in range(PIN_ROUNDS):
-        if not worked:
-            break
-        needed = {name: version for name, version in pins.items() if "%s:%s" % (name, foreign) in planned(plan)}
-        if needed == pins:
-            break
-        writePreferences(preferences, base, demoted, needed, native, foreign)
-        narrowerWorked, narrower = simulate(preferences, packages)
-        if not narrowerWorked:
-            writePreferences(preferences, base, demoted, pins, native, foreign)
-            break
-        pins, plan = needed, narrower
+    worked, plan, pins = narrowedPins(preferences, base, demoted, pins, packages, native, foreign)
     if not worked:
         print("apt cannot install %s even with %d Multi-Arch: same packages lined up"
               % (" ".join(packages), len(apart)), file=sys.stderr)
