@@ -9,11 +9,13 @@
 #include "process_util.hpp"
 #include "single_instance.hpp"
 #include "system_dll.hpp"
+#include "update_files.hpp"
 
 #include <windows.h>
 
 #include <conio.h>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -158,12 +160,56 @@ static void holdConsole() {
     }
 }
 
+static void updateFailureBox(int updaterExitCode) {
+    cycleBox(std::string("更新で例外が発生しました。戻り値= ") + std::to_string(updaterExitCode));
+}
+
+// An app updated by update.exe has a journal while a swap is cut off or its
+// new version is on trial: then the updater runs before the app starts (to
+// finish or undo the swap) and after it ended (to judge the new version).
+static bool updateJournalWaiting() {
+    return fileExists(writableCopy(updateJournalOf(appDir)).data());
+}
+
+static void setVariable(const char* name, const std::string& value) {
+    std::wstring wideName(name, name + std::char_traits<char>::length(name));
+    std::wstring wideValue(value.begin(), value.end());
+    SetEnvironmentVariableW(wideName.c_str(), value.empty() ? NULL : wideValue.c_str());
+}
+
+// The updater run for step; false (after the update-failure box) when it failed.
+static bool runUpdateStep(const char* step, int appExitCode, long long appSeconds) {
+    bool ended = std::string(step) == updateStepEnded;
+    logLine(std::string("updateStep=") + step);
+    setVariable(updateStepVariable, step);
+    setVariable(appExitCodeVariable, ended ? std::to_string(appExitCode) : "");
+    setVariable(appSecondsVariable, ended ? std::to_string(appSeconds) : "");
+    int exitCode = launchUpdater();
+    setVariable(updateStepVariable, "");
+    setVariable(appExitCodeVariable, "");
+    setVariable(appSecondsVariable, "");
+    if (exitCode != 0) {
+        updateFailureBox(exitCode);
+        return false;
+    }
+    return true;
+}
+
 // The launch cycle, its one place: the app; on 21 the updater, and on its 0
 // the app again. The app also starts once more when requests came for it
 // while the cycle ended (singleInstance=forward).
 static void runLaunchCycle() {
     for (;;) {
+        if (updateJournalWaiting() && !runUpdateStep(updateStepFinish, 0, 0)) {
+            return;
+        }
+        std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
         int exitCode1 = launchMainApp();
+        long long seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+        if (updateJournalWaiting() && !runUpdateStep(updateStepEnded, exitCode1, seconds)) {
+            return;
+        }
         if (exitCode1 != EXIT_doUpdate) {
             if (requestsWaiting()) {
                 continue;
@@ -172,7 +218,7 @@ static void runLaunchCycle() {
         }
         int exitCode2 = launchUpdater();
         if (exitCode2 != 0) {
-            cycleBox(std::string("更新で例外が発生しました。戻り値= ") + std::to_string(exitCode2));
+            updateFailureBox(exitCode2);
             return;
         }
     }

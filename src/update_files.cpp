@@ -8,6 +8,7 @@ const char updateUrlName[] = "updater/update-url.txt";
 const char updateInstalledName[] = "updater/update-installed.txt";
 const char updateStateName[] = "updater/update-state";
 const char lastUpdateName[] = "updater/last-update.txt";
+const char installerManifestName[] = "install-manifest.txt";
 
 const char updateStepVariable[] = "LAUNCHER_UPDATE_STEP";
 const char updateStepFinish[] = "finish";

@@ -17,6 +17,9 @@ extern const char updateInstalledName[];   // "updater/update-installed.txt": th
 // swept) and the outcome the app reads after the restart.
 extern const char updateStateName[];       // "updater/update-state"
 extern const char lastUpdateName[];        // "updater/last-update.txt"
+// The installer's record of what it installed, at the top of the app folder;
+// an update rewrites its files and code folders.
+extern const char installerManifestName[];  // "install-manifest.txt"
 
 std::string updateStateDirOf(const std::string& appDir);
 // The journal of a swap in progress or on trial: while it exists, the launcher

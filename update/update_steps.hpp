@@ -23,7 +23,8 @@ std::string appFolder();
 std::string pathBelow(const std::string& folder, const std::string& relative);
 // The update's working folders below the state folder.
 std::string stagedPathOf(const std::string& app, const std::string& relative);   // new/PATH
-std::string asidePathOf(const std::string& app, const std::string& relative);    // old/PATH
+// old-VERSION/PATH: the files the swap to VERSION set aside.
+std::string asidePathOf(const std::string& app, const std::string& version, const std::string& relative);
 std::string downloadPathOf(const std::string& app, const std::string& sha256);   // download/SHA.part
 
 // Reads updater/update-installed.txt.
