@@ -4,10 +4,10 @@
 # the Boost.Filesystem sources the Windows build trees compile).
 set -euo pipefail
 
-# The native build tree holds the tests, the benchmarks and seticon (stb) too, so configuring it
-# needs their libraries even for the demo.
+# The native build tree holds the tests, the benchmarks, seticon (stb) and update (libcurl,
+# OpenSSL) too, so configuring it needs their libraries even for the demo.
 demo_packages=(cmake make g++ libboost1.81-dev libboost-filesystem1.81-dev openjdk-17-jdk-headless
-    googletest libgtest-dev libbenchmark-dev python3 valgrind libstb-dev)
+    googletest libgtest-dev libbenchmark-dev python3 valgrind libstb-dev libcurl4-openssl-dev libssl-dev)
 # The desktop test draws on Xvfb and reads the screen back by OCR; the
 # release packs with zip and signs with osslsigncode; makesetup builds its
 # installers with makensis.
