@@ -1,5 +1,7 @@
 #pragma once
 
+#include "windows_name.hpp"
+
 #include <string>
 #include <vector>
 
@@ -38,12 +40,6 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
 // Checks the values and fills in what is derived (exe, id, the ProgIDs, the
 // output's name). Returns "" or the first problem as "what is wrong; what to do".
 std::string checkSetupOptions(SetupOptions& options);
-
-// Whether two names are one on Windows' file systems (full case folding).
-bool sameWindowsName(const std::string& a, const std::string& b);
-
-// Why name cannot be a file or folder name on Windows, or "".
-std::string windowsNameProblem(const std::string& name);
 
 // The product's id when none is given: the same for the same vendor and name,
 // whatever the version, so that a new version replaces the installed one.
