@@ -3,6 +3,7 @@
 #include "platform.hpp"
 #include "update_steps.hpp"
 
+#include "case_fold.hpp"
 #include "update_files.hpp"
 
 #include <algorithm>
@@ -146,6 +147,9 @@ std::string fetchOffer(const std::string& app, const FeedManifest& installed, in
     }
     upToDate = order == 0;
     for (const FeedFile& file : offered.files) {
+        if (isUpdateOwnFile(file.path) || foldedCase(file.path) == foldedCase(updateInstalledName)) {
+            return "the feed's manifest names " + file.path + ", which only the updater writes";
+        }
         error = linkOnTheWay(app, file.path);
         if (!error.empty()) {
             return error;
