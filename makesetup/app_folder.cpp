@@ -78,14 +78,19 @@ std::string listAppFolder(const std::string& appDir, const std::string& skip, st
     return "";
 }
 
-std::vector<BootFileReport> checkBootFiles(const std::string& folder) {
+std::vector<BootFileReport> checkBootFiles(const std::string& folder, const std::string& updaterFrom) {
     useWindowsRules();
-    std::string appDir = fs::canonical(folder).string();
-    appDir += isFileSeparator(appDir.back()) ? "" : fileSep;
+    auto folderPath = [](const std::string& path) {
+        std::string full = fs::canonical(path).string();
+        return full + (isFileSeparator(full.back()) ? "" : fileSep);
+    };
+    std::string appDir = folderPath(folder);
+    std::string updaterAppDir = folderPath(updaterFrom);
     StartInputs start{appDir, parentDirOf(appDir), {}, 0};
+    StartInputs updaterStart{updaterAppDir, parentDirOf(updaterAppDir), {}, 0};
     return {
         checkBootFile("main application", mainBootFileOf(appDir), appDir, start),
-        checkBootFile("updater", updaterBootFileOf(appDir), updaterDirOf(appDir), start),
+        checkBootFile("updater", updaterBootFileOf(updaterAppDir), updaterDirOf(updaterAppDir), updaterStart),
     };
 }
 

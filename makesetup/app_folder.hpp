@@ -10,6 +10,7 @@
 struct AppEntry {
     std::string relative;
     bool folder;
+    std::string source = "";  // where makesetup reads the file; "" for APP_DIR/relative
 };
 
 // The app folder's contents, sorted, for an installer: every name must be
@@ -21,8 +22,10 @@ std::string listAppFolder(const std::string& appDir, const std::string& skip, st
                           uintmax_t& totalBytes);
 
 // Both boot files of appDir read as the launcher reads them on Windows,
-// through bootcheck's checks with Windows' path rules.
-std::vector<BootFileReport> checkBootFiles(const std::string& appDir);
+// through bootcheck's checks with Windows' path rules; the updater's from
+// updaterFrom instead when makesetup writes it (update.exe's), as if that
+// folder were the app folder.
+std::vector<BootFileReport> checkBootFiles(const std::string& appDir, const std::string& updaterFrom);
 
 // Whether the main application's boot file forwards the launcher's arguments.
 bool forwardsArguments(const BootFileReport& mainReport);

@@ -3,6 +3,7 @@
 #include "app_folder.hpp"
 #include "nsis_script.hpp"
 #include "setup_options.hpp"
+#include "update_feed.hpp"
 
 #include "branding.hpp"
 #include "pe_icon.hpp"
@@ -29,6 +30,9 @@ static const char usage[] =
     "                 [--document .EXT=TYPE-NAME]... [--id ID] [--copyright TEXT]\n"
     "                 [--sign-command CMD] [--arch x86|amd64] [-o SETUP.exe]\n"
     "                 [--keep FOLDER]... [--replace FOLDER]... [--script FILE]\n"
+    "                 [--update-url URL --update-key KEY.pem [--update-exe FILE]\n"
+    "                  [--feed DIR] [--expires DAYS] [--rotate-key NEW.pem]]\n"
+    "       makesetup --new-key KEY.pem\n"
     "       makesetup --help";
 
 static void printHelp() {
@@ -65,6 +69,18 @@ static void printHelp() {
         "  --replace FOLDER   a top folder an upgrade removes whole, though it holds\n"
         "                     none (repeatable)\n"
         "  --script FILE      write the installer's script to FILE instead of building\n"
+        "\n"
+        "Updates (update.exe in updater\\ in place of the app folder's own updater):\n"
+        "  --update-url URL   the feed's address (http:// or https://) update.exe reads\n"
+        "  --update-key KEY.pem\n"
+        "                     the private key that signs the feed's manifests\n"
+        "  --update-exe FILE  the update.exe to ship (default: the one beside makesetup)\n"
+        "  --feed DIR         add this version to the feed folder DIR, to upload whole\n"
+        "  --expires DAYS     days until this version's manifest expires (default 365)\n"
+        "  --rotate-key NEW.pem\n"
+        "                     ship NEW's public key: later versions are signed with NEW\n"
+        "  --new-key KEY.pem  make a signing key pair, KEY.pem (private: never ship it)\n"
+        "                     and KEY.pem.pub.pem, and nothing else\n"
         "\n"
         "Before makensis runs, the boot files are checked as bootcheck --windows checks\n"
         "them; errors stop the build. Nothing is left behind when anything fails.\n"
@@ -181,12 +197,39 @@ static std::string megabytes(uintmax_t bytes) {
     return text;
 }
 
+// The package's own files in the scratch folder: the branded exe, and those
+// --update-url adds.
+static std::string brandedExeOf(const SetupOptions& options, const std::string& scratch) {
+    return scratch + "/brand/" + options.exe;
+}
+
+static std::string updaterFilesOf(const std::string& scratch) {
+    return scratch + "/update";
+}
+
+// This version's manifest, in the package as the installed record and, with
+// --feed, signed. The branded exe is signed by then: its final bytes are listed.
+static std::string describeVersion(const SetupOptions& options, const std::vector<AppEntry>& entries,
+                                   int64_t released, const std::string& scratch, FeedManifest& manifest,
+                                   std::string& text, std::vector<std::string>& sources, std::string& signature) {
+    std::string problem = packageManifest(options, fs::canonical(options.appDir).string(),
+                                          brandedExeOf(options, scratch), entries, released, manifest, sources);
+    if (problem.empty()) {
+        text = feedManifestText(manifest);
+        problem = writeInstalledRecord(updaterFilesOf(scratch), text);
+    }
+    if (problem.empty() && !options.feed.empty()) {
+        problem = signText(options.updateKey, text, signature);
+    }
+    return problem;
+}
+
 // Everything after the checks, in the scratch folder beside the output.
 static int buildInstaller(const SetupOptions& options, const std::vector<AppEntry>& entries, uintmax_t appBytes,
                           const std::vector<uint8_t>& exe, size_t iconOffset, const std::string& makensis,
-                          const std::string& scratch) {
+                          int64_t released, const std::string& scratch) {
     bool signing = !options.signCommand.empty();
-    std::string brandedExe = scratch + "/brand/" + options.exe;
+    std::string brandedExe = brandedExeOf(options, scratch);
     boost::system::error_code error;
     fs::create_directory(scratch + "/brand", error);
     if (!error) {
@@ -198,7 +241,8 @@ static int buildInstaller(const SetupOptions& options, const std::vector<AppEntr
     std::string appFolder = fs::canonical(options.appDir).string();
     for (size_t i = 0; i < entries.size() && !error; ++i) {
         if (!entries[i].folder) {
-            fs::create_symlink(appFolder + "/" + entries[i].relative, scratch + "/files/" + nsisSourceName(i), error);
+            std::string source = entries[i].source.empty() ? appFolder + "/" + entries[i].relative : entries[i].source;
+            fs::create_symlink(source, scratch + "/files/" + nsisSourceName(i), error);
         }
     }
     std::vector<uint8_t> ico = icoFile(exe, iconOffset);
@@ -220,6 +264,15 @@ static int buildInstaller(const SetupOptions& options, const std::vector<AppEntr
         if (status != 0) {
             return refuse("the sign command ended with " + std::to_string(status) + " on " + options.exe +
                           "; nothing was written");
+        }
+    }
+    FeedManifest manifest;
+    std::string manifestText, signature;
+    std::vector<std::string> sources;
+    if (!options.updateUrl.empty()) {
+        problem = describeVersion(options, entries, released, scratch, manifest, manifestText, sources, signature);
+        if (!problem.empty()) {
+            return refuse(problem);
         }
     }
     if (interruption != 0) {
@@ -246,6 +299,15 @@ static int buildInstaller(const SetupOptions& options, const std::vector<AppEntr
     if (interruption != 0) {
         return 1;
     }
+    // The feed before the installer: a feed that cannot take this version
+    // leaves no installer that claims to update from it.
+    FeedChange change;
+    if (!options.feed.empty()) {
+        problem = publishVersion(options.feed, manifest, manifestText, signature, sources, change);
+        if (!problem.empty()) {
+            return refuse(problem + "; the installer was not written");
+        }
+    }
     if (rename((scratch + "/setup.exe").c_str(), options.output.c_str()) != 0) {
         return refuse("cannot write " + options.output + " (" + std::strerror(errno) + ")");
     }
@@ -255,31 +317,56 @@ static int buildInstaller(const SetupOptions& options, const std::vector<AppEntr
                           options.vendor + " (" + options.arch + "), " + std::to_string(files + 1) + " files, " +
                           megabytes(appBytes + exe.size()) + " installed, " +
                           std::to_string(options.documents.size()) + " document types" +
-                          (signing ? ", signed" : ""));
+                          (signing ? ", signed" : "") +
+                          (options.updateUrl.empty() ? "" : ", updates from " + options.updateUrl));
+    if (!options.feed.empty()) {
+        printLine(stdout, options.feed + ": " + options.version + (change.wasThere ? " was there already" : " added") +
+                              ", " + std::to_string(change.newFiles) + " of " + std::to_string(manifest.files.size()) +
+                              " files new (" + megabytes(static_cast<uintmax_t>(change.newBytes)) +
+                              "), newest version " + change.newest + "; upload the folder whole");
+    }
     return 0;
 }
 
-int main(int argc, char* argv[]) {
-    SetupOptions options;
-    bool help = false;
-    std::string problem = parseSetupOptions(std::vector<std::string>(argv + 1, argv + argc), options, help);
-    if (help) {
-        printHelp();
-        return 0;
-    }
-    if (!problem.empty()) {
-        return usageError(problem);
-    }
-    problem = checkSetupOptions(options);
+// --new-key: a signing key pair and nothing else.
+static int makeKey(const std::string& file) {
+    std::string problem = makeSigningKey(file);
     if (!problem.empty()) {
         return refuse(problem);
     }
-    boost::system::error_code error;
-    if (!fs::is_directory(options.appDir, error)) {
-        return refuse("APP_DIR \"" + options.appDir + "\" is not a folder; give the app folder that holds config/boot.xml");
+    printLine(stdout, file + ": the private key that signs your updates. Keep it safe and secret: never ship it, "
+                             "never put it in the app folder; without it no update reaches your customers.\n" +
+                          publicKeyFileOf(file) + ": its public key (makesetup puts it in the package for you)");
+    return 0;
+}
+
+// Everything from the app folder's listing on, with scratch as the working folder.
+static int makePackage(SetupOptions& options, const std::string& scratch) {
+    std::vector<AppEntry> entries;
+    uintmax_t appBytes = 0;
+    std::string problem = listAppFolder(options.appDir, options.exe, entries, appBytes);
+    if (!problem.empty()) {
+        return refuse(problem);
+    }
+    std::string updaterFrom = options.appDir;
+    int64_t released = 0;
+    if (!options.updateUrl.empty()) {
+        std::string updateExe = options.updateExe.empty() ? ownFolder() + "/update.exe" : options.updateExe;
+        problem = addUpdaterFiles(options, updateExe, updaterFilesOf(scratch), entries);
+        if (problem.empty()) {
+            problem = releaseTime(released);
+        }
+        if (!problem.empty()) {
+            return refuse(problem);
+        }
+        updaterFrom = updaterFilesOf(scratch);
+        for (const AppEntry& entry : entries) {
+            boost::system::error_code error;
+            appBytes += entry.source.empty() || entry.folder ? 0 : fs::file_size(entry.source, error);
+        }
     }
 
-    std::vector<BootFileReport> reports = checkBootFiles(options.appDir);
+    std::vector<BootFileReport> reports = checkBootFiles(options.appDir, updaterFrom);
     int errors = countFindings(reports, true);
     for (const BootFileReport& report : reports) {
         for (const Finding& finding : report.findings) {
@@ -295,12 +382,6 @@ int main(int argc, char* argv[]) {
         return refuse("--document needs the app to get the document's name, but " + reports[0].path +
                       " does not forward the launcher's arguments; add <item key=\"launcherArgs\" value=\"append\"/> "
                       "to its <boot>");
-    }
-    std::vector<AppEntry> entries;
-    uintmax_t appBytes = 0;
-    problem = listAppFolder(options.appDir, options.exe, entries, appBytes);
-    if (!problem.empty()) {
-        return refuse(problem);
     }
 
     std::string launcherPath = options.launcher.empty() ? ownFolder() + "/launcher.exe" : options.launcher;
@@ -333,6 +414,9 @@ int main(int argc, char* argv[]) {
         return refuse(problem);
     }
 
+    if (interruption != 0) {
+        return 1;
+    }
     if (!options.script.empty()) {
         std::string values = nsisValues(options, appBytes + exe.size(), !options.signCommand.empty());
         std::string script = readableScript(nsisScript(options), values, nsisContent(options, entries));
@@ -349,8 +433,36 @@ int main(int argc, char* argv[]) {
     if (makensis.empty()) {
         return refuse("makensis is not installed; install the package nsis (apt-get install nsis)");
     }
+    return buildInstaller(options, entries, appBytes, exe, slots.iconOffset, makensis, released, scratch);
+}
 
-    fs::path output = fs::absolute(options.output);
+int main(int argc, char* argv[]) {
+    SetupOptions options;
+    bool help = false;
+    std::string problem = parseSetupOptions(std::vector<std::string>(argv + 1, argv + argc), options, help);
+    if (help) {
+        printHelp();
+        return 0;
+    }
+    if (!problem.empty()) {
+        return usageError(problem);
+    }
+    if (!options.newKey.empty()) {
+        return makeKey(options.newKey);
+    }
+    problem = checkSetupOptions(options);
+    if (!problem.empty()) {
+        return refuse(problem);
+    }
+    if (!options.feed.empty() && !options.script.empty()) {
+        return refuse("--script builds no installer, so it adds nothing to a feed; leave out --feed or --script");
+    }
+    boost::system::error_code error;
+    if (!fs::is_directory(options.appDir, error)) {
+        return refuse("APP_DIR \"" + options.appDir + "\" is not a folder; give the app folder that holds config/boot.xml");
+    }
+
+    fs::path output = fs::absolute(options.script.empty() ? options.output : options.script);
     std::string pattern = (output.parent_path() / ("." + output.filename().string() + ".makesetup-XXXXXX")).string();
     std::vector<char> scratchName(pattern.begin(), pattern.end());
     scratchName.push_back('\0');
@@ -362,7 +474,7 @@ int main(int argc, char* argv[]) {
                       "); choose an output folder you can write to");
     }
     std::string scratch = scratchName.data();
-    int status = buildInstaller(options, entries, appBytes, exe, slots.iconOffset, makensis, scratch);
+    int status = makePackage(options, scratch);
     fs::remove_all(scratch, error);
     if (interruption != 0) {
         printLine(stderr, "makesetup: interrupted; nothing was written");

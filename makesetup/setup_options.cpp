@@ -14,6 +14,7 @@ namespace {
 const size_t NAME_MAX_CHARACTERS = 64;
 const size_t EXTENSION_MAX_LETTERS = 16;
 const size_t ID_MAX_CHARACTERS = 64;
+const int EXPIRES_MAX_DAYS = 3650;
 
 size_t characterCount(const std::string& text) {
     size_t count = 0;
@@ -64,7 +65,9 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
         {"--exe", &options.exe},           {"--launcher", &options.launcher}, {"--icon", &options.icon},
         {"--id", &options.id},             {"--copyright", &options.copyright},
         {"--sign-command", &options.signCommand}, {"--arch", &options.arch}, {"-o", &options.output},
-        {"--script", &options.script}};
+        {"--script", &options.script},     {"--new-key", &options.newKey},  {"--update-url", &options.updateUrl},
+        {"--update-key", &options.updateKey}, {"--update-exe", &options.updateExe}, {"--feed", &options.feed},
+        {"--expires", &options.expires},   {"--rotate-key", &options.rotateKey}};
     const std::pair<const char*, std::vector<std::string>*> repeated[] = {{"--keep", &options.keep},
                                                                           {"--replace", &options.replace}};
     for (size_t i = 0; i < args.size(); ++i) {
@@ -108,6 +111,9 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
         } else {
             *target = value;
         }
+    }
+    if (!options.newKey.empty()) {
+        return args.size() == 2 ? "" : "--new-key is used alone: makesetup --new-key FILE";
     }
     if (folders.size() != 1 || folders[0].empty()) {
         return "give one APP_DIR";
@@ -218,6 +224,54 @@ std::string checkSetupOptions(SetupOptions& options) {
     options.otherShortcut = options.name + " (" + vendor + ")";
     if (options.output.empty()) {
         options.output = options.name + "-" + options.version + "-setup.exe";
+    }
+    return checkUpdateOptions(options);
+}
+
+std::string checkUpdateOptions(SetupOptions& options) {
+    if (options.updateUrl.empty()) {
+        for (const auto& option : {std::make_pair("--update-key", &options.updateKey),
+                                   std::make_pair("--update-exe", &options.updateExe),
+                                   std::make_pair("--feed", &options.feed), std::make_pair("--expires", &options.expires),
+                                   std::make_pair("--rotate-key", &options.rotateKey)}) {
+            if (!option.second->empty()) {
+                return std::string(option.first) + " is for a package with update.exe; give --update-url and "
+                       "--update-key too";
+            }
+        }
+        return "";
+    }
+    std::string& url = options.updateUrl;
+    size_t scheme = lower(url.substr(0, 8)) == "https://" ? 8 : lower(url.substr(0, 7)) == "http://" ? 7 : 0;
+    std::string problem = scheme == 0 ? "it does not begin with http:// or https://" : "";
+    if (problem.empty() && (url.size() == scheme || url[scheme] == '/')) {
+        problem = "it names no server";
+    }
+    for (size_t i = 0; problem.empty() && i < url.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(url[i]);
+        if (c <= ' ' || c >= 0x7f || c == '"' || c == '\\') {
+            problem = "it holds a blank, a quote, a backslash or a letter outside ASCII; percent-encode it";
+        } else if (c == '?' || c == '#') {
+            problem = "it holds a query or a fragment, and file names are appended to it";
+        }
+    }
+    if (!problem.empty()) {
+        return "--update-url \"" + url + "\" is not the address of a folder on a web server (" + problem +
+               "); give one such as https://updates.example.com/myapp/";
+    }
+    url = lower(url.substr(0, scheme)) + url.substr(scheme) + (url.back() == '/' ? "" : "/");
+    if (options.updateKey.empty()) {
+        return "--update-url needs --update-key KEY.pem, the private key that signs the updates (makesetup --new-key "
+               "KEY.pem makes one)";
+    }
+    if (!options.expires.empty()) {
+        bool digits = options.expires.size() <= 4 &&
+                      std::all_of(options.expires.begin(), options.expires.end(), [](char c) { return c >= '0' && c <= '9'; });
+        options.expiresDays = digits ? std::stoi(options.expires) : 0;
+        if (options.expiresDays < 1 || options.expiresDays > EXPIRES_MAX_DAYS) {
+            return "--expires \"" + options.expires + "\" is not a number of days from 1 to " +
+                   std::to_string(EXPIRES_MAX_DAYS) + "; give one such as 365";
+        }
     }
     return "";
 }

@@ -31,6 +31,15 @@ struct SetupOptions {
     std::vector<std::string> replace;  // top folders an upgrade replaces whole, though they hold none
     std::string script;     // "" to build the installer, else where to write its script instead
     std::string otherShortcut;  // the Start menu name when another product's shortcut has NAME: "NAME (VENDOR)"
+    std::string newKey;     // --new-key: make a signing key pair there, and nothing else
+    // update.exe and its feed: all "" without --update-url.
+    std::string updateUrl;  // the feed's address, ending in "/" once checked
+    std::string updateKey;  // the private key this version's manifest is signed with
+    std::string updateExe;  // update.exe to ship; "" for the one beside makesetup
+    std::string feed;       // the feed folder this version is added to
+    std::string expires;    // days from the release to the manifest's expiry, as given
+    int expiresDays = 365;
+    std::string rotateKey;  // the key whose public half this version ships in place of updateKey's
 };
 
 // Reads the arguments (without the program name). Returns "" and fills
@@ -40,6 +49,10 @@ std::string parseSetupOptions(const std::vector<std::string>& args, SetupOptions
 // Checks the values and fills in what is derived (exe, id, the ProgIDs, the
 // output's name). Returns "" or the first problem as "what is wrong; what to do".
 std::string checkSetupOptions(SetupOptions& options);
+
+// The checks of --update-url and the options that go with it (part of
+// checkSetupOptions): the URL gets its "/" at the end.
+std::string checkUpdateOptions(SetupOptions& options);
 
 // The product's id when none is given: the same for the same vendor and name,
 // whatever the version, so that a new version replaces the installed one.
