@@ -7,7 +7,10 @@ Usage: test_makesetup.py --makesetup EXE --bootcheck EXE --seticon EXE --work-di
 """
 
 import argparse
+import hashlib
+import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -123,6 +126,10 @@ class Refusals(unittest.TestCase):
         ("the uninstaller's name in the app folder", [], {"uninstall.exe": b"MZ"}, 1,
          "makesetup: error: the app folder holds uninstall.exe, the name of the uninstaller the installer adds; "
          "rename it"),
+        ("an updater of its own with update.exe", ["--update-url", "https://x/", "--update-key", "k.pem"], {}, 1,
+         "makesetup: error: the app folder has an updater of its own (updater/config/boot.xml), and --update-url puts "
+         "update.exe in its place; leave out --update-url to ship your updater, or remove updater/config/boot.xml to "
+         "ship update.exe"),
         ("no option value", ["--vendor"], {}, 2, "makesetup: --vendor needs a value"),
         ("unknown option", ["--upgrade-code", "x"], {}, 2, "makesetup: unknown option --upgrade-code"),
     ]
@@ -236,6 +243,66 @@ class Installer(unittest.TestCase):
             script = f.read()
         self.assertNotIn("!include \"values.nsh\"", script)
         self.assertIn('    FileWriteUTF16LE $R0 "file lib\\deps.jar$\\r$\\n"\n', script)
+
+
+class Updates(unittest.TestCase):
+    """--update-url with a feed: two versions into one feed folder."""
+
+    def test_two_versions_into_one_feed(self):
+        base = scratch("updates")
+        key = os.path.join(base, "signing key.pem")
+        result = run(OPTIONS.makesetup, "--new-key", key)
+        self.assertEqual((result.returncode, oct(os.stat(key).st_mode & 0o777)), (0, "0o600"), result.stderr)
+        updateExe = os.path.join(base, "update.exe")
+        write(updateExe, icon_files.launcherPe())
+        app = appFolder(os.path.join(base, "アプリ"), extra={"updater/config/boot.xml": None, "updater/updater.jar": None})
+        feed = os.path.join(base, "フィード")
+        env = dict(os.environ, SOURCE_DATE_EPOCH="1765274400")
+        update = ["--update-url", "https://updates.example.com/app", "--update-key", key, "--update-exe", updateExe]
+
+        def build(version):
+            result = makesetup(app, base, "--version", version, "-o", version + ".exe", "--feed", feed, *update, env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(os.path.join(feed, "manifest.txt"), encoding="utf-8") as f:
+                lines = f.read().splitlines()
+            return {line.split(" ", 3)[3]: line.split(" ")[2] for line in lines if line.startswith("file ")}
+
+        first = build("1.0.0")
+        verified = run("openssl", "dgst", "-sha256", "-verify", key + ".pub.pem", "-signature",
+                       os.path.join(feed, "manifest.sig"), os.path.join(feed, "manifest.txt"))
+        self.assertEqual(verified.stdout, "Verified OK\n")
+
+        # The package's updater files, rebuilt from the feed, which holds every file but the installed record.
+        rebuilt = os.path.join(base, "rebuilt")
+        for path, sha in first.items():
+            with open(os.path.join(feed, "files", sha), "rb") as f:
+                write(os.path.join(rebuilt, path), f.read())
+        with open(key + ".pub.pem", "rb") as f:
+            publicKey = f.read()
+        with open(updateExe, "rb") as f:
+            program = f.read()
+        wanted = {"updater/update.exe": program, "updater/update-key.pem": publicKey,
+                  "updater/update-url.txt": b"https://updates.example.com/app/\n"}
+        for path, content in wanted.items():
+            with open(os.path.join(rebuilt, path), "rb") as f:
+                self.assertEqual(f.read(), content, path)
+        checked = run(OPTIONS.bootcheck, "--windows", "--json", rebuilt)
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        self.assertEqual(json.loads(checked.stdout)["bootFiles"][1]["findings"], [])
+        script = makesetup(app, base, "--script", "setup.nsi", *update, env=env)
+        self.assertEqual(script.returncode, 0, script.stderr)
+        with open(os.path.join(base, "setup.nsi"), encoding="utf-8") as f:
+            listed = re.findall(r'"file (updater\\.*)\$\\r\$\\n"', f.read())
+        self.assertEqual(listed, ["updater\\config\\boot.xml", "updater\\update-installed.txt",
+                                  "updater\\update-key.pem", "updater\\update-url.txt", "updater\\update.exe"])
+
+        # One jar changed: the feed gains that jar and the exe, whose version block names the version.
+        write(os.path.join(app, "lib", "app.jar"), b"PK new")
+        stored = set(os.listdir(os.path.join(feed, "files")))
+        second = build("1.0.1")
+        added = set(os.listdir(os.path.join(feed, "files"))) - stored
+        self.assertEqual(added - {second[NAME + ".exe"]}, {hashlib.sha256(b"PK new").hexdigest()})
+        self.assertEqual(sorted(os.listdir(os.path.join(feed, "versions"))), ["1.0.0", "1.0.1"])
 
 
 def versionStrings(path):

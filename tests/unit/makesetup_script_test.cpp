@@ -42,6 +42,55 @@ TEST(SetupOptionChecks, KeepAndReplaceNameOneTopFolderOnOneSide) {
     EXPECT_EQ(problem, "--keep Ä and --replace ä name one folder; give it on one side");
 }
 
+TEST(SetupOptionChecks, UpdateOptions) {
+    const std::string notAFolder = "is not the address of a folder on a web server (";
+    const std::string example = "); give one such as https://updates.example.com/myapp/";
+    const struct {
+        std::vector<std::string> args;
+        std::string problem;
+        std::string url;
+    } rows[] = {
+        {{"--update-url", "HTTPS://Updates.example.com/%E6%9C%88", "--update-key", "k.pem"}, "",
+         "https://Updates.example.com/%E6%9C%88/"},
+        {{"--update-url", "http://10.0.0.1:8080/app/", "--update-key", "k.pem", "--expires", "3650"}, "",
+         "http://10.0.0.1:8080/app/"},
+        {{"--update-url", "ftp://x/", "--update-key", "k.pem"},
+         "--update-url \"ftp://x/\" " + notAFolder + "it does not begin with http:// or https://" + example, ""},
+        {{"--update-url", "https:///app", "--update-key", "k.pem"},
+         "--update-url \"https:///app\" " + notAFolder + "it names no server" + example, ""},
+        {{"--update-url", "https://x/my app", "--update-key", "k.pem"},
+         "--update-url \"https://x/my app\" " + notAFolder +
+             "it holds a blank, a quote, a backslash or a letter outside ASCII; percent-encode it" + example, ""},
+        {{"--update-url", "https://x/?v=1", "--update-key", "k.pem"},
+         "--update-url \"https://x/?v=1\" " + notAFolder +
+             "it holds a query or a fragment, and file names are appended to it" + example, ""},
+        {{"--update-url", "https://x/"},
+         "--update-url needs --update-key KEY.pem, the private key that signs the updates (makesetup --new-key KEY.pem "
+         "makes one)", ""},
+        {{"--feed", "feed"}, "--feed is for a package with update.exe; give --update-url and --update-key too", ""},
+        {{"--rotate-key", "new.pem"}, "--rotate-key is for a package with update.exe; give --update-url and --update-key too",
+         ""},
+        {{"--update-url", "https://x/", "--update-key", "k.pem", "--expires", "0"},
+         "--expires \"0\" is not a number of days from 1 to 3650; give one such as 365", ""},
+        {{"--update-url", "https://x/", "--update-key", "k.pem", "--expires", "1y"},
+         "--expires \"1y\" is not a number of days from 1 to 3650; give one such as 365", ""},
+    };
+    for (const auto& row : rows) {
+        std::string problem;
+        SetupOptions options = checkedOptions(row.args, problem);
+        EXPECT_EQ(problem, row.problem) << row.args[1];
+        if (row.problem.empty()) {
+            EXPECT_EQ(options.updateUrl, row.url);
+        }
+    }
+    SetupOptions options;
+    bool help = false;
+    EXPECT_EQ(parseSetupOptions({"--new-key", "k.pem"}, options, help), "");
+    EXPECT_EQ(options.newKey, "k.pem");
+    EXPECT_EQ(parseSetupOptions({"--new-key", "k.pem", "MyApp"}, options, help),
+              "--new-key is used alone: makesetup --new-key FILE");
+}
+
 TEST(SetupOptionChecks, TheOtherShortcutNameIsAFileName) {
     std::string problem;
     EXPECT_EQ(checkedOptions({"--vendor", "A/B: \"C\" <D>?"}, problem).otherShortcut, "Notes (A_B_ _C_ _D__)");
