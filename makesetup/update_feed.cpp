@@ -7,6 +7,7 @@
 #include "java.hpp"
 #include "update_files.hpp"
 
+#include "pe_image.hpp"
 #include "windows_name.hpp"
 
 #include <openssl/evp.h>
@@ -277,6 +278,10 @@ std::string addUpdaterFiles(const SetupOptions& options, const std::string& upda
     if (!unread.empty()) {
         problem = "cannot read the updater " + updateExe + " (" + unread + "); give it with --update-exe";
     }
+    PeHeaders headers;
+    if (problem.empty() && readPeHeaders(std::vector<uint8_t>(program.begin(), program.end()), headers) != peImage) {
+        problem = updateExe + " is not a Windows program; give the release's update.exe with --update-exe";
+    }
     if (!problem.empty()) {
         return problem;
     }
@@ -299,6 +304,12 @@ std::string addUpdaterFiles(const SetupOptions& options, const std::string& upda
                                                          {updateKeyName, publicKey},
                                                          {updateUrlName, options.updateUrl + "\n"},
                                                          {updateInstalledName, ""}};
+    for (const AppEntry& entry : entries) {
+        if (isUpdateOwnFile(entry.relative)) {
+            return "the app folder holds " + entry.relative + ", which update.exe writes as it works; remove it from "
+                   "the app folder";
+        }
+    }
     for (const auto& file : files) {
         for (const AppEntry& entry : entries) {
             if (sameWindowsName(entry.relative, file.first) ||

@@ -1,7 +1,8 @@
 """makesetup natively: what it refuses before makensis runs (each row one
 command line, its exit status and exact message, and no file left in the
 output folder), the branded launcher read back with pefile, the same
-installer for the same inputs, and bootcheck --windows on a Windows app folder.
+installer for the same inputs, bootcheck --windows on a Windows app folder,
+and the update feed that --update-url and --feed write.
 
 Usage: test_makesetup.py --makesetup EXE --bootcheck EXE --seticon EXE --work-dir DIR
 """
@@ -246,40 +247,56 @@ class Installer(unittest.TestCase):
 
 
 class Updates(unittest.TestCase):
-    """--update-url with a feed: two versions into one feed folder."""
+    """--update-url with a feed: two versions into one feed folder, and a key change."""
 
-    def test_two_versions_into_one_feed(self):
-        base = scratch("updates")
-        key = os.path.join(base, "signing key.pem")
+    def setUp(self):
+        self.base = scratch("updates")
+        self.updateExe = os.path.join(self.base, "update.exe")
+        write(self.updateExe, icon_files.launcherPe())
+        self.app = appFolder(os.path.join(self.base, "アプリ"),
+                             extra={"updater/config/boot.xml": None, "updater/updater.jar": None})
+        self.feed = os.path.join(self.base, "フィード")
+
+    def newKey(self, name):
+        key = os.path.join(self.base, name)
         result = run(OPTIONS.makesetup, "--new-key", key)
         self.assertEqual((result.returncode, oct(os.stat(key).st_mode & 0o777)), (0, "0o600"), result.stderr)
-        updateExe = os.path.join(base, "update.exe")
-        write(updateExe, icon_files.launcherPe())
-        app = appFolder(os.path.join(base, "アプリ"), extra={"updater/config/boot.xml": None, "updater/updater.jar": None})
-        feed = os.path.join(base, "フィード")
-        env = dict(os.environ, SOURCE_DATE_EPOCH="1765274400")
-        update = ["--update-url", "https://updates.example.com/app", "--update-key", key, "--update-exe", updateExe]
+        return key
 
-        def build(version):
-            result = makesetup(app, base, "--version", version, "-o", version + ".exe", "--feed", feed, *update, env=env)
-            self.assertEqual(result.returncode, 0, result.stderr)
-            with open(os.path.join(feed, "manifest.txt"), encoding="utf-8") as f:
-                lines = f.read().splitlines()
-            return {line.split(" ", 3)[3]: line.split(" ")[2] for line in lines if line.startswith("file ")}
-
-        first = build("1.0.0")
+    def build(self, version, key, *args):
+        """Builds version into the feed; the feed's manifest as {path: sha256}."""
+        result = makesetup(self.app, self.base, "--version", version, "-o", version + ".exe", "--feed", self.feed,
+                           "--update-url", "https://updates.example.com/app", "--update-key", key,
+                           "--update-exe", self.updateExe, *args, env=dict(os.environ, SOURCE_DATE_EPOCH="1765274400"))
+        self.assertEqual(result.returncode, 0, result.stderr)
         verified = run("openssl", "dgst", "-sha256", "-verify", key + ".pub.pem", "-signature",
-                       os.path.join(feed, "manifest.sig"), os.path.join(feed, "manifest.txt"))
+                       os.path.join(self.feed, "manifest.sig"), os.path.join(self.feed, "manifest.txt"))
         self.assertEqual(verified.stdout, "Verified OK\n")
+        with open(os.path.join(self.feed, "manifest.txt"), encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        return {line.split(" ", 3)[3]: line.split(" ")[2] for line in lines if line.startswith("file ")}
+
+    def stored(self, sha):
+        with open(os.path.join(self.feed, "files", sha), "rb") as f:
+            return f.read()
+
+    def test_a_version_that_changes_the_key_ships_the_new_one_signed_with_the_old(self):
+        old, new = self.newKey("old.pem"), self.newKey("new.pem")
+        files = self.build("1.0.0", old, "--rotate-key", new + ".pub.pem")
+        with open(new + ".pub.pem", "rb") as f:
+            self.assertEqual(self.stored(files["updater/update-key.pem"]), f.read())
+
+    def test_two_versions_into_one_feed(self):
+        key = self.newKey("signing key.pem")
+        first = self.build("1.0.0", key)
 
         # The package's updater files, rebuilt from the feed, which holds every file but the installed record.
-        rebuilt = os.path.join(base, "rebuilt")
+        rebuilt = os.path.join(self.base, "rebuilt")
         for path, sha in first.items():
-            with open(os.path.join(feed, "files", sha), "rb") as f:
-                write(os.path.join(rebuilt, path), f.read())
+            write(os.path.join(rebuilt, path), self.stored(sha))
         with open(key + ".pub.pem", "rb") as f:
             publicKey = f.read()
-        with open(updateExe, "rb") as f:
+        with open(self.updateExe, "rb") as f:
             program = f.read()
         wanted = {"updater/update.exe": program, "updater/update-key.pem": publicKey,
                   "updater/update-url.txt": b"https://updates.example.com/app/\n"}
@@ -289,20 +306,21 @@ class Updates(unittest.TestCase):
         checked = run(OPTIONS.bootcheck, "--windows", "--json", rebuilt)
         self.assertEqual(checked.returncode, 0, checked.stdout)
         self.assertEqual(json.loads(checked.stdout)["bootFiles"][1]["findings"], [])
-        script = makesetup(app, base, "--script", "setup.nsi", *update, env=env)
+        script = makesetup(self.app, self.base, "--script", "setup.nsi", "--update-url", "https://x/", "--update-key", key,
+                           "--update-exe", self.updateExe)
         self.assertEqual(script.returncode, 0, script.stderr)
-        with open(os.path.join(base, "setup.nsi"), encoding="utf-8") as f:
+        with open(os.path.join(self.base, "setup.nsi"), encoding="utf-8") as f:
             listed = re.findall(r'"file (updater\\.*)\$\\r\$\\n"', f.read())
         self.assertEqual(listed, ["updater\\config\\boot.xml", "updater\\update-installed.txt",
                                   "updater\\update-key.pem", "updater\\update-url.txt", "updater\\update.exe"])
 
         # One jar changed: the feed gains that jar and the exe, whose version block names the version.
-        write(os.path.join(app, "lib", "app.jar"), b"PK new")
-        stored = set(os.listdir(os.path.join(feed, "files")))
-        second = build("1.0.1")
-        added = set(os.listdir(os.path.join(feed, "files"))) - stored
+        write(os.path.join(self.app, "lib", "app.jar"), b"PK new")
+        stored = set(os.listdir(os.path.join(self.feed, "files")))
+        second = self.build("1.0.1", key)
+        added = set(os.listdir(os.path.join(self.feed, "files"))) - stored
         self.assertEqual(added - {second[NAME + ".exe"]}, {hashlib.sha256(b"PK new").hexdigest()})
-        self.assertEqual(sorted(os.listdir(os.path.join(feed, "versions"))), ["1.0.0", "1.0.1"])
+        self.assertEqual(sorted(os.listdir(os.path.join(self.feed, "versions"))), ["1.0.0", "1.0.1"])
 
 
 def versionStrings(path):
