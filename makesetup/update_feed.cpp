@@ -211,7 +211,7 @@ std::string makeSigningKey(const std::string& privateKeyFile) {
     return problem;
 }
 
-std::string readPublicKey(const std::string& keyFile, std::string& pem) {
+static std::string readPublicKey(const std::string& keyFile, std::string& pem) {
     KeyPointer key(nullptr, EVP_PKEY_free);
     std::string problem = loadKey(keyFile, true, key);
     if (!problem.empty()) {
@@ -246,7 +246,7 @@ std::string signText(const std::string& keyFile, const std::string& text, std::s
     return "";
 }
 
-std::string hashFile(const std::string& path, std::string& hex, int64_t& size) {
+static std::string hashFile(const std::string& path, std::string& hex, int64_t& size) {
     std::string bytes;
     std::string problem = readText(path, bytes);
     if (!problem.empty()) {

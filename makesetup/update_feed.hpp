@@ -22,20 +22,15 @@ std::string publicKeyFileOf(const std::string& privateKeyFile);
 // Neither may exist.
 std::string makeSigningKey(const std::string& privateKeyFile);
 
-// The public key (PEM SubjectPublicKeyInfo) of a key file, private or public:
-// RSA keys of at least 3072 bits only.
-std::string readPublicKey(const std::string& keyFile, std::string& pem);
-
 // The signature of text by the private key in keyFile: RSA PKCS #1 v1.5 over
 // SHA-256, what `openssl dgst -sha256 -sign` writes.
 std::string signText(const std::string& keyFile, const std::string& text, std::string& signature);
 
-// The SHA-256 of a file's content in lower-case hex, and its size.
-std::string hashFile(const std::string& path, std::string& hex, int64_t& size);
-
 // Writes the files --update-url adds to a package below folder, at their paths
 // in the app folder: update.exe (a copy of updateExe), the updater's boot
-// file, the public key to ship, the URL; and an empty installed record, whose
+// file, the public key to ship (--rotate-key's or --update-key's: a
+// private or a public key file, RSA of at least 3072 bits), the URL; and an
+// empty installed record, whose
 // content comes last (writeInstalledRecord). Adds their entries to entries,
 // each with its source, and sorts them. The app folder must not hold these
 // files, nor a boot file of its own updater.
