@@ -4,17 +4,20 @@ output folder), the branded launcher read back with pefile, the same
 installer for the same inputs, bootcheck --windows on a Windows app folder,
 and the update feed that --update-url and --feed write.
 
-Usage: test_makesetup.py --makesetup EXE --bootcheck EXE --seticon EXE --work-dir DIR
+Usage: test_makesetup.py --makesetup EXE --bootcheck EXE --seticon EXE --update EXE --work-dir DIR
 """
 
 import argparse
+import functools
 import hashlib
+import http.server
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import threading
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -246,6 +249,11 @@ class Installer(unittest.TestCase):
         self.assertIn('    FileWriteUTF16LE $R0 "file lib\\deps.jar$\\r$\\n"\n', script)
 
 
+class QuietFiles(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
 class Updates(unittest.TestCase):
     """--update-url with a feed: two versions into one feed folder, and a key change."""
 
@@ -263,11 +271,11 @@ class Updates(unittest.TestCase):
         self.assertEqual((result.returncode, oct(os.stat(key).st_mode & 0o777)), (0, "0o600"), result.stderr)
         return key
 
-    def build(self, version, key, *args):
+    def build(self, version, key, *args, url="https://updates.example.com/app"):
         """Builds version into the feed; the feed's manifest as {path: sha256}."""
         result = makesetup(self.app, self.base, "--version", version, "-o", version + ".exe", "--feed", self.feed,
-                           "--update-url", "https://updates.example.com/app", "--update-key", key,
-                           "--update-exe", self.updateExe, *args, env=dict(os.environ, SOURCE_DATE_EPOCH="1765274400"))
+                           "--update-url", url, "--update-key", key,
+                           "--update-exe", self.updateExe, *args)
         self.assertEqual(result.returncode, 0, result.stderr)
         verified = run("openssl", "dgst", "-sha256", "-verify", key + ".pub.pem", "-signature",
                        os.path.join(self.feed, "manifest.sig"), os.path.join(self.feed, "manifest.txt"))
@@ -285,6 +293,31 @@ class Updates(unittest.TestCase):
         files = self.build("1.0.0", old, "--rotate-key", new + ".pub.pem")
         with open(new + ".pub.pem", "rb") as f:
             self.assertEqual(self.stored(files["updater/update-key.pem"]), f.read())
+
+    def test_the_native_update_reads_the_feed(self):
+        # The feed served over HTTP; an installation of the first version
+        # made from it, with the native update in its updater folder.
+        os.makedirs(self.feed)
+        handler = functools.partial(QuietFiles, directory=self.feed)
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        url = "http://127.0.0.1:%d/" % server.server_address[1]
+        key = self.newKey("key.pem")
+        first = self.build("1.0.0", key, url=url)
+        installed = os.path.join(self.base, "installed")
+        for path, sha in first.items():
+            write(os.path.join(installed, path), self.stored(sha))
+        shutil.copyfile(os.path.join(self.feed, "manifest.txt"), os.path.join(installed, "updater", "update-installed.txt"))
+        update = os.path.join(installed, "updater", "update")
+        shutil.copy(OPTIONS.update, update)
+        write(os.path.join(self.app, "lib", "app.jar"), b"PK new")
+        second = self.build("1.0.1", key, url=url)
+        result = run(update, "--check", "--timeout", "20")
+        exeBytes = len(self.stored(second[NAME + ".exe"]))
+        self.assertEqual((result.returncode, result.stdout),
+                         (10, "version=1.0.1\ndownload=%d\n" % (exeBytes + len(b"PK new"))), result.stderr)
 
     def test_two_versions_into_one_feed(self):
         key = self.newKey("signing key.pem")
@@ -438,10 +471,10 @@ class BootcheckWindows(unittest.TestCase):
 def main():
     global OPTIONS, LAUNCHER, LAUNCHER_BYTES
     parser = argparse.ArgumentParser()
-    for name in ("makesetup", "bootcheck", "seticon", "work-dir"):
+    for name in ("makesetup", "bootcheck", "seticon", "update", "work-dir"):
         parser.add_argument("--" + name, required=True)
     OPTIONS, rest = parser.parse_known_args()
-    for name in ("makesetup", "bootcheck", "seticon", "work_dir"):
+    for name in ("makesetup", "bootcheck", "seticon", "update", "work_dir"):
         setattr(OPTIONS, name, os.path.abspath(getattr(OPTIONS, name)))
     shutil.rmtree(OPTIONS.work_dir, ignore_errors=True)
     os.makedirs(OPTIONS.work_dir)
