@@ -199,13 +199,13 @@ static void removeTree(const std::string& folder) {
     removeEmptyFolder(folder);
 }
 
-// The staged files and every version's set-aside files, but those of keep.
-static void removeLeftovers(const std::string& app, const std::string& keep) {
+// The staged files and every version's set-aside files.
+void removeLeftovers(const std::string& app) {
     std::string state = pathBelow(app, updateStateName);
     std::vector<FolderEntry> entries;
     listFolder(state, entries);
     for (const FolderEntry& entry : entries) {
-        if (entry.folder && (entry.name == "new" || (entry.name.compare(0, 4, "old-") == 0 && entry.name != keep))) {
+        if (entry.folder && (entry.name == "new" || entry.name.compare(0, 4, "old-") == 0)) {
             removeTree(pathBelow(state + "/", entry.name));
         }
     }
@@ -284,7 +284,7 @@ static std::string rollBack(const std::string& app, Journal& journal) {
         writeOutcome(app, {journal.to, "rolled back", journal.reason});
         error = removeFile(updateJournalOf(app), lockedFileRetrySeconds);
         stepTaken();
-        removeLeftovers(app, "");
+        removeLeftovers(app);
     }
     return error.empty() ? "" : "the rollback to " + journal.from + " stopped at " + error;
 }
@@ -350,6 +350,8 @@ std::string swapIn(const std::string& app, const FeedManifest& installed, const 
     }
     error = swapForward(app, journal);
     if (error.empty()) {
+        // Every download is in place: their parts and ETags are done with.
+        removeTree(pathBelow(app, std::string(updateStateName) + "/download"));
         return enterTrial(app, journal, offered);
     }
     // A file that stays locked: the old version comes back whole.
@@ -400,7 +402,7 @@ std::string commitTrial(const std::string& app) {
     }
     error = removeFile(updateJournalOf(app), lockedFileRetrySeconds);
     stepTaken();
-    removeLeftovers(app, "");
+    removeLeftovers(app);
     return error;
 }
 

@@ -96,6 +96,7 @@ static std::string updatingText(const std::string& version) {
 static int update(bool silent) {
     std::string app = appFolder();
     std::string error = journalExists(app) ? commitTrial(app) : "";
+    removeLeftovers(app);
     if (!error.empty()) {
         printLine(stderr, "update: " + error);
         return 1;

@@ -58,6 +58,9 @@ std::string finishJournal(const std::string& app);
 std::string judgeTrial(const std::string& app, int exitCode, int64_t seconds, bool& rolledBack, std::string& why);
 // Ends a trial early (a further update starts): the old version's files go.
 std::string commitTrial(const std::string& app);
+// Removes the staged files and every version's set-aside files. Without a
+// journal they are what a cut-off commit or rollback left behind.
+void removeLeftovers(const std::string& app);
 // Whether a journal exists.
 bool journalExists(const std::string& app);
 
