@@ -265,8 +265,8 @@ std::string checkUpdateOptions(SetupOptions& options) {
                "KEY.pem makes one)";
     }
     if (!options.expires.empty()) {
-        bool digits = options.expires.size() <= 4 &&
-                      std::all_of(options.expires.begin(), options.expires.end(), [](char c) { return c >= '0' && c <= '9'; });
+        bool digits = options.expires.size() <= 4 && std::all_of(options.expires.begin(), options.expires.end(),
+                                                                  [](char c) { return c >= '0' && c <= '9'; });
         options.expiresDays = digits ? std::stoi(options.expires) : 0;
         if (options.expiresDays < 1 || options.expiresDays > EXPIRES_MAX_DAYS) {
             return "--expires \"" + options.expires + "\" is not a number of days from 1 to " +

@@ -259,6 +259,18 @@ static std::string hashFile(const std::string& path, std::string& hex, int64_t& 
 
 std::string addUpdaterFiles(const SetupOptions& options, const std::string& updateExe, const std::string& folder,
                             std::vector<AppEntry>& entries) {
+    // Everything in the app folder goes to every customer.
+    boost::system::error_code error;
+    fs::path app = fs::canonical(options.appDir, error);
+    for (const auto& given : {std::make_pair("--update-key", options.updateKey),
+                              std::make_pair("--rotate-key", options.rotateKey), std::make_pair("--feed", options.feed)}) {
+        fs::path path = fs::weakly_canonical(given.second, error);
+        auto inside = std::mismatch(app.begin(), app.end(), path.begin(), path.end());
+        if (!given.second.empty() && !error && inside.first == app.end()) {
+            return std::string(given.first) + " " + given.second + " is inside the app folder, which is installed "
+                   "whole on your customers' machines; keep it outside " + options.appDir;
+        }
+    }
     const std::string bootFile = updaterBootFileOf("");
     for (const AppEntry& entry : entries) {
         if (sameWindowsName(entry.relative, bootFile)) {
@@ -313,13 +325,13 @@ std::string addUpdaterFiles(const SetupOptions& options, const std::string& upda
     for (const auto& file : files) {
         for (const AppEntry& entry : entries) {
             if (sameWindowsName(entry.relative, file.first) ||
-                (!entry.folder && sameWindowsName(file.first.substr(0, entry.relative.size() + 1), entry.relative + "/"))) {
+                (!entry.folder &&
+                 sameWindowsName(file.first.substr(0, entry.relative.size() + 1), entry.relative + "/"))) {
                 return "the app folder holds " + entry.relative + ", where --update-url puts " + file.first +
                        "; remove it from the app folder";
             }
         }
         std::string source = folder + "/" + file.first;
-        boost::system::error_code error;
         fs::create_directories(fs::path(source).parent_path(), error);
         problem = error ? "cannot write in " + folder + " (" + error.message() + ")"
                         : writeWhole(source, file.second, 0644, true);
@@ -471,7 +483,8 @@ static std::string publishLocked(const std::string& folder, const FeedManifest& 
         std::string bytes;
         problem = readText(sources[i], bytes);
         if (!problem.empty() || sha256Of(bytes) != file.sha256) {
-            return sources[i] + (problem.empty() ? " changed while makesetup read it" : " cannot be read (" + problem + ")") +
+            return sources[i] +
+                   (problem.empty() ? " changed while makesetup read it" : " cannot be read (" + problem + ")") +
                    "; run again";
         }
         problem = writeWhole(stored, bytes, 0644, true);
@@ -485,7 +498,8 @@ static std::string publishLocked(const std::string& folder, const FeedManifest& 
     // The signed manifest as first published stays the version's; a new one gets its copy first.
     const std::string& finalText = isPublished ? publishedText : text;
     const std::string& finalSignature = isPublished ? publishedSignature : signature;
-    for (const auto& file : {std::make_pair(feedSignatureName, &finalSignature), std::make_pair(feedManifestName, &finalText)}) {
+    for (const auto& file :
+         {std::make_pair(feedSignatureName, &finalSignature), std::make_pair(feedManifestName, &finalText)}) {
         problem = writeWhole(versionFolder + "/" + file.first, *file.second, 0644, true);
         if (!problem.empty()) {
             return problem;

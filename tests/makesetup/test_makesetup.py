@@ -134,6 +134,9 @@ class Refusals(unittest.TestCase):
          "makesetup: error: the app folder has an updater of its own (updater/config/boot.xml), and --update-url puts "
          "update.exe in its place; leave out --update-url to ship your updater, or remove updater/config/boot.xml to "
          "ship update.exe"),
+        ("the private key in the app folder", ["--update-url", "https://x/", "--update-key", "../refusals-app/k.pem"],
+         {"k.pem": "key"}, 1, "makesetup: error: --update-key ../refusals-app/k.pem is inside the app folder, which is "
+         "installed whole on your customers' machines; keep it outside APP_DIR"),
         ("no option value", ["--vendor"], {}, 2, "makesetup: --vendor needs a value"),
         ("unknown option", ["--upgrade-code", "x"], {}, 2, "makesetup: unknown option --upgrade-code"),
     ]
@@ -145,7 +148,7 @@ class Refusals(unittest.TestCase):
                 app = appFolder(os.path.join(OPTIONS.work_dir, "refusals-app"), extra=extra)
                 result = makesetup(app, out, *args)
                 self.assertEqual(result.returncode, status, result.stderr)
-                self.assertEqual(result.stderr.splitlines()[0], message)
+                self.assertEqual(result.stderr.splitlines()[0], message.replace("APP_DIR", app))
                 self.assertEqual(os.listdir(out), [])
 
     def test_a_broken_boot_file_gives_bootchecks_findings(self):
