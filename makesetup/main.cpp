@@ -83,7 +83,8 @@ static void printHelp() {
         "                     and KEY.pem.pub.pem, and nothing else\n"
         "\n"
         "Before makensis runs, the boot files are checked as bootcheck --windows checks\n"
-        "them; errors stop the build. Nothing is left behind when anything fails.\n"
+        "them; errors stop the build. Nothing is left behind when anything fails, but\n"
+        "the files a feed stored whole under their hash.\n"
         "\n"
         "Exit status: 0 installer (or script) written, 1 an input cannot be used or a\n"
         "step failed (nothing written), 2 usage error.");
