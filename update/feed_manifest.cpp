@@ -18,7 +18,7 @@ namespace {
 
 const char formatLine[] = "launcher-update 1";
 const size_t versionMaxLength = 64;
-const size_t sizeMaxDigits = 15;  // below a petabyte, so no sum of a manifest's sizes overflows
+const size_t sizeMaxDigits = 15;  // below a petabyte a file
 
 bool isDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
