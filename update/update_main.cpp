@@ -32,11 +32,10 @@ std::string pathBelow(const std::string& folder, const std::string& relative) {
 }
 
 void writeOutcome(const std::string& app, const Outcome& outcome) {
-    std::string reason = outcome.reason;
-    for (char& c : reason) {
-        if (c == '\n' || c == '\r') {
-            c = ' ';
-        }
+    // One line, read by java.util.Properties, which takes "\" as an escape.
+    std::string reason;
+    for (char c : outcome.reason) {
+        reason += c == '\\' ? "\\\\" : c == '\n' || c == '\r' ? " " : std::string(1, c);
     }
     std::string text = "version=" + outcome.version + "\nresult=" + outcome.result + "\nreason=" + reason +
                        "\ntime=" + utcTimeText(secondsNow()) + "\n";
