@@ -9,6 +9,7 @@
 
 #include "base_win.hpp"
 #include "const.hpp"
+#include "update_files.hpp"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -44,7 +45,7 @@ std::string listAppFolder(const std::string& appDir, const std::string& skip, st
         if (it.depth() == 0 && sameWindowsName(name, uninstallerName)) {
             return "the app folder holds uninstall.exe, the name of the uninstaller the installer adds; rename it";
         }
-        for (const char* own : {markerName, manifestName}) {
+        for (const char* own : {markerName, installerManifestName}) {
             if (it.depth() == 0 && sameWindowsName(name, own)) {
                 return "the app folder holds " + name + ", the name of a file the installer adds; rename it";
             }

@@ -1,5 +1,7 @@
 #include "nsis_script.hpp"
 
+#include "update_files.hpp"
+
 #include "pe_version.hpp"
 
 #include <algorithm>
@@ -41,7 +43,6 @@ std::string define(const std::string& name, const std::string& value) {
 
 const char uninstallerName[] = "uninstall.exe";
 const char markerName[] = "install-id.txt";
-const char manifestName[] = "install-manifest.txt";
 
 std::string filledTemplate(const std::string& text, const std::vector<std::pair<std::string, std::string>>& words) {
     std::string filled;
@@ -158,7 +159,7 @@ std::string nsisValues(const SetupOptions& options, uintmax_t installedBytes, bo
     values += define("ESTIMATED_KB", std::to_string((installedBytes + 1023) / 1024));
     values += define("UNINSTALLER", uninstallerName);
     values += define("MARKER", markerName);
-    values += define("MANIFEST", manifestName);
+    values += define("MANIFEST", installerManifestName);
     if (signUninstaller) {
         values += "!define SIGN_UNINSTALLER\n";
     }

@@ -15,7 +15,8 @@ extern const char installerTemplate[];
 // The files the installer adds at the top of the folder, beside the app's.
 extern const char uninstallerName[];
 extern const char markerName[];    // the product's id: whose installation the folder is
-extern const char manifestName[];  // what the installation put there
+// What the installation put there: installerManifestName (update_files.hpp),
+// which update.exe rewrites after an update.
 
 // text with each @WORD@ of words replaced by its value, in one pass: a value
 // is never scanned again. Other text between "@" stays as it is.
