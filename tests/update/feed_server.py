@@ -100,9 +100,10 @@ class FeedHandler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path
         fault = faultOf(state, path) or [None]
         byteRange, ifRange = self.headers.get("Range", ""), self.headers.get("If-Range", "")
-        status, sent = self.serve(state, path, fault, byteRange, ifRange)
+        served = Served(path, byteRange, ifRange, 0, 0)
         with state.lock:
-            state.log.append(Served(path, byteRange, ifRange, status, sent))
+            state.log.append(served)  # on arrival, so that a hung request shows too
+        served.status, served.sent = self.serve(state, path, fault, byteRange, ifRange)
 
     def serve(self, state, path, fault, byteRange, ifRange):
         kind = fault[0]
