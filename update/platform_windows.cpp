@@ -288,13 +288,20 @@ struct InternetHandle {
 
 // The user's proxy, as the browsers of Windows use it: automatic detection
 // or a configuration script when set, else the fixed proxy and its bypass
-// list. Applied to one request.
-void useUsersProxy(HINTERNET session, HINTERNET request, const std::wstring& url) {
+// list. Empty: none. It is given to WinHttpOpen, the one place Wine takes a
+// proxy from (it ignores WINHTTP_OPTION_PROXY).
+struct Proxy {
+    std::wstring server;
+    std::wstring bypass;
+};
+
+Proxy usersProxy(const std::wstring& url, int timeoutMs) {
+    Proxy proxy;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&settings)) {
-        return;
+        return proxy;
     }
-    bool chosen = false;
+    bool decided = false;
     if (settings.fAutoDetect || settings.lpszAutoConfigUrl) {
         WINHTTP_AUTOPROXY_OPTIONS automatic{};
         if (settings.lpszAutoConfigUrl) {
@@ -306,20 +313,28 @@ void useUsersProxy(HINTERNET session, HINTERNET request, const std::wstring& url
             automatic.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
         }
         automatic.fAutoLogonIfChallenged = TRUE;
+        InternetHandle lookup{WinHttpOpen(L"update", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                          WINHTTP_NO_PROXY_BYPASS, 0)};
         WINHTTP_PROXY_INFO found{};
-        if (WinHttpGetProxyForUrl(session, url.c_str(), &automatic, &found)) {
-            chosen = WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &found, sizeof found);
+        if (lookup.handle && WinHttpSetTimeouts(lookup.handle, timeoutMs, timeoutMs, timeoutMs, timeoutMs) &&
+            WinHttpGetProxyForUrl(lookup.handle, url.c_str(), &automatic, &found)) {
+            decided = true;
+            if (found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && found.lpszProxy) {
+                proxy.server = found.lpszProxy;
+                proxy.bypass = found.lpszProxyBypass ? found.lpszProxyBypass : L"";
+            }
             GlobalFree(found.lpszProxy);
             GlobalFree(found.lpszProxyBypass);
         }
     }
-    if (!chosen && settings.lpszProxy) {
-        WINHTTP_PROXY_INFO fixed{WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.lpszProxy, settings.lpszProxyBypass};
-        WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &fixed, sizeof fixed);
+    if (!decided && settings.lpszProxy) {
+        proxy.server = settings.lpszProxy;
+        proxy.bypass = settings.lpszProxyBypass ? settings.lpszProxyBypass : L"";
     }
     GlobalFree(settings.lpszAutoConfigUrl);
     GlobalFree(settings.lpszProxy);
     GlobalFree(settings.lpszProxyBypass);
+    return proxy;
 }
 
 // A response header as text, "" when the server sent none.
@@ -343,6 +358,7 @@ std::string fetchError(DWORD error, const std::string& host, const Fetch& fetch)
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
         return "no connection to " + host;
     case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // Wine's WinHTTP passes the socket's own on
         return "timed out after " + std::to_string(fetch.timeoutSeconds) + " s";
     case ERROR_WINHTTP_REDIRECT_FAILED:
         return "too many redirects";
@@ -352,6 +368,8 @@ std::string fetchError(DWORD error, const std::string& host, const Fetch& fetch)
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
         return "the certificate of " + host + " is not trusted";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+        return "no secure connection to " + host;
     case ERROR_WINHTTP_CONNECTION_ERROR:
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
         return "the connection to " + host + " broke off";
@@ -388,10 +406,17 @@ std::string fetchUrl(const Fetch& fetch) {
         return now >= deadline ? 1 : static_cast<int>(deadline - now);
     };
 
-    InternetHandle session{WinHttpOpen(L"update", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0)};
+    Proxy proxy = usersProxy(url, leftMs());
+    InternetHandle session{
+        proxy.server.empty()
+            ? WinHttpOpen(L"update", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)
+            : WinHttpOpen(L"update", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.server.c_str(),
+                          proxy.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.bypass.c_str(), 0)};
     if (!session.handle) {
         return fetchError(GetLastError(), hostName, fetch);
+    }
+    if (!proxy.server.empty()) {
+        hostName += " through the proxy " + wstringToUtf8(proxy.server);
     }
     // Windows 7 speaks TLS 1.2 in WinHTTP only when asked; later ones by default.
     if (!IsWindows8OrGreater()) {
@@ -411,7 +436,6 @@ std::string fetchUrl(const Fetch& fetch) {
     }
     DWORD redirects = 5;
     WinHttpSetOption(request.handle, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
-    useUsersProxy(session.handle, request.handle, url);
     std::wstring extraHeaders;
     if (fetch.from > 0) {
         extraHeaders = L"Range: bytes=" + std::to_wstring(fetch.from) + L"-\r\n";
@@ -420,6 +444,9 @@ std::string fetchUrl(const Fetch& fetch) {
         }
     }
     WinHttpSetTimeouts(request.handle, leftMs(), leftMs(), leftMs(), leftMs());
+    // The wait for the response's headers has a limit of its own (Wine keeps it apart).
+    DWORD responseMs = static_cast<DWORD>(leftMs());
+    WinHttpSetOption(request.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs, sizeof responseMs);
     if (!WinHttpSendRequest(request.handle, extraHeaders.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extraHeaders.c_str(),
                             static_cast<DWORD>(extraHeaders.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.handle, nullptr)) {
