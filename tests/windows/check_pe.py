@@ -1,14 +1,19 @@
 #!/usr/bin/python3
 """Checks the PE properties of the shipped exes.
 
-Usage: check_pe.py [--console] ARCH=EXE [ARCH=EXE ...]   (ARCH: i386 or amd64)
+Usage: check_pe.py [--console | --updater] [--no-path DIR ...] ARCH=EXE [ARCH=EXE ...]
+       (ARCH: i386 or amd64)
 
 Every exe: its architecture's machine and no link timestamp. launcher.exe
 (the default): GUI subsystem, the DLLs it imports at load time and those it
 names for loading on demand, and a resource section holding exactly icon
 group 1 with one 128x128 24-bit BMP image. With --console, a tool shipped
 beside it (bootcheck.exe, seticon.exe): console subsystem, and KERNEL32 and
-only the system's DLLs imported.
+only the system's DLLs imported. With --updater, update.exe: GUI subsystem,
+only the system's DLLs imported (its transport, hashes and window among
+them), and as its only resource the manifest that has Windows run it as the
+user who started it. --no-path: a folder (the source or build tree) whose
+path must not be inside the exe, in narrow or wide letters.
 """
 
 import os
@@ -28,6 +33,11 @@ ON_DEMAND_DLLS = {"USER32"}
 # process has) or the C runtime's own on-demand loads, is the system's.
 NAMED_DLLS_ALLOWED = SYSTEM_DLLS | {"NTDLL"}
 
+# update.exe's transport (WinHTTP), hashes and signature check (BCrypt,
+# CRYPT32) and progress window (COMCTL32, GDI32) are the system's too.
+UPDATER_DLLS = SYSTEM_DLLS | {"GDI32", "COMCTL32", "WINHTTP", "BCRYPT", "CRYPT32", "SHELL32"}
+RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
+
 MACHINES = {
     "i386": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
     "amd64": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"],
@@ -43,6 +53,8 @@ ICON_IMAGE_SIZE = BMP_HEADER_SIZE + ICON_SIZE * ICON_SIZE * 3 + ICON_SIZE * ICON
 
 EXES = []  # (arch, path), from the command line
 CONSOLE = False  # --console
+UPDATER = False  # --updater
+NO_PATHS = []  # --no-path
 
 
 def importedDlls(pe):
@@ -94,6 +106,11 @@ class PeProperties(unittest.TestCase):
         subsystem = pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI" if CONSOLE else "IMAGE_SUBSYSTEM_WINDOWS_GUI"]
         for arch, path in EXES:
             pe = pefile.PE(path)
+            data = bytes(pe.__data__)
+            for folder in NO_PATHS:
+                with self.subTest(exe=path, check="no path of " + folder):
+                    for form in (folder.encode("utf-8"), folder.encode("utf-16-le")):
+                        self.assertFalse(form in data, "%r is inside the exe" % form)
             with self.subTest(exe=path, check="machine"):
                 self.assertEqual(pe.FILE_HEADER.Machine, MACHINES[arch])
             with self.subTest(exe=path, check="subsystem"):
@@ -101,6 +118,19 @@ class PeProperties(unittest.TestCase):
             with self.subTest(exe=path, check="timestamp"):
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0,
                                  "a link timestamp makes builds differ")
+            if UPDATER:
+                with self.subTest(exe=path, check="imports"):
+                    dlls = importedDlls(pe)
+                    self.assertIn("KERNEL32", dlls)
+                    self.assertLessEqual(dlls, UPDATER_DLLS, "imports beyond the system's own DLLs")
+                with self.subTest(exe=path, check="manifest"):
+                    tree = resourceTree(pe)
+                    self.assertEqual(list(tree), [RT_MANIFEST], "resources other than the manifest")
+                    self.assertEqual(list(tree[RT_MANIFEST]), [1], "the manifest Windows reads at start is id 1")
+                    manifest = tree[RT_MANIFEST][1][0][1]
+                    self.assertIn(b'requestedExecutionLevel level="asInvoker"', manifest,
+                                  "without it Windows takes update.exe for an installer and asks for an administrator")
+                continue
             if CONSOLE:
                 with self.subTest(exe=path, check="imports"):
                     dlls = importedDlls(pe)
@@ -147,13 +177,18 @@ class PeProperties(unittest.TestCase):
 
 
 def main():
-    global CONSOLE
+    global CONSOLE, UPDATER
     arguments = sys.argv[1:]
     CONSOLE = arguments[:1] == ["--console"]
-    for argument in arguments[1:] if CONSOLE else arguments:
+    UPDATER = arguments[:1] == ["--updater"]
+    arguments = arguments[1:] if CONSOLE or UPDATER else arguments
+    while arguments[:1] == ["--no-path"] and len(arguments) > 1:
+        NO_PATHS.append(arguments[1])
+        arguments = arguments[2:]
+    for argument in arguments:
         arch, _, path = argument.partition("=")
         if arch not in MACHINES or not path:
-            sys.exit("usage: %s [--console] ARCH=EXE ...  (ARCH: %s)"
+            sys.exit("usage: %s [--console | --updater] [--no-path DIR ...] ARCH=EXE ...  (ARCH: %s)"
                      % (os.path.basename(sys.argv[0]), ", ".join(sorted(MACHINES))))
         EXES.append((arch, path))
     unittest.main(argv=[sys.argv[0], "-v"])
