@@ -65,6 +65,7 @@ class Feed:
     expires: int = 365 * feed.DAY  # from now
     nextKey: bool = False  # ships the next key as updater/update-key.pem
     extra: dict = field(default_factory=dict)  # more files in the manifest
+    claims: dict = field(default_factory=dict)  # {path: the size the manifest says, signed as it stands}
     tamper: str = ""  # "file": lib/app.jar's bytes in the feed changed; "manifest": its text after signing
 
 
@@ -141,6 +142,8 @@ ROWS = [
     refused("a body cut short", ("lib/app.jar",), None, faults={"lib/app.jar": ["size", 1000]}),
     refused("a body longer than the manifest says", ("lib/app.jar", "larger"), None,
             faults={"lib/app.jar": ["size", JAR_SIZE + 1000]}),
+    refused("an update larger than the free disk space", ("not enough free disk space",),
+            steps=[Step(Feed(claims={"lib/app.jar": 10 ** 14}))]),
     refused("a file the server does not have (404)", ("404", "lib/app.jar"), None,
             faults={"lib/app.jar": ["status", 404]}),
     refused("a server error (500)", ("500",), faults={"manifest.txt": ["status", 500]}),
@@ -205,6 +208,9 @@ def publish(setup, offer):
     """The feed of offer on the server."""
     listed = dict(packageFiles(setup, offer), **offer.extra)
     text = manifestOf(listed, offer)
+    for path, size in offer.claims.items():
+        line = b" %s %s\n" % (feed.sha256(listed[path]).encode(), path.encode())
+        text = text.replace(b"file %d%s" % (len(listed[path]), line), b"file %d%s" % (size, line))
     folder = setup.server.folder
     feed.writeFeed(folder, text, listed, KEYS[offer.signer][0])
     if offer.tamper == "file":
