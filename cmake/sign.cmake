@@ -3,7 +3,7 @@
 #
 # Included from the Windows build: with -DLAUNCHER_SIGN_CERT=cert.pem
 # -DLAUNCHER_SIGN_KEY=key.pem (and optionally -DLAUNCHER_SIGN_TIMESTAMP_URL=…)
-# the target shipped_exes signs launcher.exe, bootcheck.exe and seticon.exe in place once
+# the target shipped_exes signs launcher.exe, bootcheck.exe, seticon.exe and update.exe in place once
 # they are built; without them it only builds them. The signing runs in a
 # top-level target rather than as POST_BUILD steps because the tools are
 # created in their own folders, where this file cannot attach steps to them.
@@ -51,7 +51,7 @@ endif()
 # Called at the end of the top-level folder, when every exe target exists.
 function(launcher_sign_shipped_exes)
     set(exes launcher)
-    foreach(tool bootcheck seticon)
+    foreach(tool bootcheck seticon update)
         if(TARGET ${tool})
             list(APPEND exes ${tool})
         endif()

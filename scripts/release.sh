@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds what a user downloads and packs it into OUT (default build/release/):
-#   launcher-VERSION-win32.zip            launcher.exe (32-bit), bootcheck.exe, seticon.exe
-#   launcher-VERSION-linux-x86_64.tar.gz  launcher, bootcheck, seticon, makesetup and the
-#                                         launcher.exe makesetup brands
+#   launcher-VERSION-win32.zip            launcher.exe (32-bit), bootcheck.exe, seticon.exe,
+#                                         update.exe
+#   launcher-VERSION-linux-x86_64.tar.gz  launcher, bootcheck, seticon, update, makesetup and
+#                                         the launcher.exe and update.exe makesetup packs
 # each with the sample app folder MyApp/, README.txt (the guide, README.md)
 # and SHA256SUMS, under one top folder. As a check, the packed makesetup
 # builds an installer of the sample folder (with stand-ins for the JRE and the
@@ -53,7 +54,7 @@ fi
 echo "Building the Linux binaries in $linux"
 cmake --preset native -B "$linux" -DCMAKE_BUILD_TYPE=Release \
     "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$root=. -ffile-prefix-map=$linux=." >/dev/null
-cmake --build "$linux" --target launcher bootcheck seticon makesetup -j 2 >/dev/null
+cmake --build "$linux" --target launcher bootcheck seticon update makesetup -j 2 >/dev/null
 
 echo "Building the Windows exes in $win32"
 cmake --preset win32 -B "$win32" "${signing[@]}" "${icon[@]}" "-DLAUNCHER_HOST_SETICON=$linux/seticon/seticon" >/dev/null
@@ -95,7 +96,7 @@ seal() {
 }
 
 winTop="launcher-$version-win32"
-stage "$winTop" windows "$win32/launcher.exe" "$win32/bootcheck.exe" "$win32/seticon.exe"
+stage "$winTop" windows "$win32/launcher.exe" "$win32/bootcheck.exe" "$win32/seticon.exe" "$win32/update.exe"
 # Notepad before Windows 10 shows a file without CR as one line.
 sed -i 's/$/\r/' "$staging/$winTop/README.txt"
 seal "$winTop"
@@ -106,9 +107,10 @@ linuxTop="launcher-$version-linux-x86_64"
 strip --strip-all -o "$staging/launcher" "$linux/launcher"
 strip --strip-all -o "$staging/bootcheck" "$linux/bootcheck/bootcheck"
 strip --strip-all -o "$staging/seticon" "$linux/seticon/seticon"
+strip --strip-all -o "$staging/update" "$linux/update/update"
 strip --strip-all -o "$staging/makesetup" "$linux/makesetup/makesetup"
-stage "$linuxTop" linux "$staging/launcher" "$staging/bootcheck" "$staging/seticon" "$staging/makesetup" \
-    "$win32/launcher.exe"
+stage "$linuxTop" linux "$staging/launcher" "$staging/bootcheck" "$staging/seticon" "$staging/update" \
+    "$staging/makesetup" "$win32/launcher.exe" "$win32/update.exe"
 seal "$linuxTop"
 
 # The packed makesetup turns a copy of the Windows sample into an installer

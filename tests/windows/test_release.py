@@ -8,7 +8,7 @@ signed or carries a vendor's icon, release.sh runs a second time in another
 folder instead, and the two archives must be identical.
 
 Usage: test_release.py --root SOURCE_DIR --version VERSION --work-dir DIR
-                       --tree-exes LAUNCHER BOOTCHECK SETICON --tree-plain 0|1
+                       --tree-exes LAUNCHER BOOTCHECK SETICON UPDATE --tree-plain 0|1
 """
 
 import argparse
@@ -30,11 +30,14 @@ ARCHIVES = {}  # kind: (first run's path, second run's path or None)
 BUILD_ROOT = None  # where the first run built
 
 SAMPLE = ["MyApp/config/boot.xml", "MyApp/updater/config/boot.xml"]
-WIN32_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck.exe", "launcher.exe", "seticon.exe"])
+WINDOWS_EXES = ["launcher.exe", "bootcheck.exe", "seticon.exe", "update.exe"]  # as --tree-exes gives them
+WIN32_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS"] + WINDOWS_EXES)
+# makesetup packs the launcher.exe and update.exe beside it.
 LINUX_FILES = sorted(SAMPLE + ["README.txt", "SHA256SUMS", "bootcheck", "launcher", "launcher.exe", "makesetup",
-                                "seticon"])
+                                "seticon", "update", "update.exe"])
 LINUX_DIRS = ["", "MyApp", "MyApp/config", "MyApp/updater", "MyApp/updater/config"]
-EXECUTABLES = {"launcher.exe", "bootcheck.exe", "seticon.exe", "launcher", "bootcheck", "seticon", "makesetup"}
+LINUX_BINARIES = ["launcher", "bootcheck", "seticon", "update", "makesetup"]
+EXECUTABLES = set(WINDOWS_EXES + LINUX_BINARIES)
 
 ELF_X86_64 = (b"\x7fELF\x02\x01", 62)  # 64-bit little-endian, EM_X86_64
 
@@ -80,7 +83,7 @@ class Reproducible(unittest.TestCase):
                     self.assertEqual(digest(first), digest(second))
             return
         with zipfile.ZipFile(ARCHIVES["win32"][0]) as archive:
-            for exe, tree in zip(("launcher.exe", "bootcheck.exe", "seticon.exe"), OPTIONS.tree_exes):
+            for exe, tree in zip(WINDOWS_EXES, OPTIONS.tree_exes):
                 with self.subTest(exe=exe):
                     packed = archive.read("launcher-%s-win32/%s" % (OPTIONS.version, exe))
                     self.assertEqual(hashlib.sha256(packed).hexdigest(), digest(tree))
@@ -122,10 +125,11 @@ class Win32Zip(unittest.TestCase):
     def test_exes_hold_their_pe_properties(self):
         files = self.read()
         with tempfile.TemporaryDirectory() as scratch:
-            for name in ("launcher.exe", "bootcheck.exe", "seticon.exe"):
+            for name in WINDOWS_EXES:
                 with open(os.path.join(scratch, name), "wb") as f:
                     f.write(files[name])
-            for kind, exe in (([], "launcher.exe"), (["--console"], "bootcheck.exe"), (["--console"], "seticon.exe")):
+            for kind, exe in (([], "launcher.exe"), (["--console"], "bootcheck.exe"), (["--console"], "seticon.exe"),
+                              (["--updater"], "update.exe")):
                 with self.subTest(exe=exe):
                     result = subprocess.run([sys.executable, os.path.join(HERE, "check_pe.py")] + kind
                                             + ["i386=" + os.path.join(scratch, exe)], capture_output=True, text=True)
@@ -184,7 +188,7 @@ class LinuxTarball(unittest.TestCase):
 
     def test_binaries_are_stripped_x86_64_programs(self):
         _, files = self.members()
-        for name in ("launcher", "bootcheck", "seticon", "makesetup"):
+        for name in LINUX_BINARIES:
             with self.subTest(binary=name):
                 data = files[name]
                 self.assertEqual((data[:6], int.from_bytes(data[18:20], "little")), ELF_X86_64)
@@ -216,7 +220,9 @@ class LinuxTarball(unittest.TestCase):
     def test_makesetup_brands_the_packed_launcher_exe(self):
         _, files = self.members()
         with zipfile.ZipFile(ARCHIVES["win32"][0]) as archive:
-            self.assertEqual(files["launcher.exe"], archive.read("launcher-%s-win32/launcher.exe" % OPTIONS.version))
+            for exe in ("launcher.exe", "update.exe"):
+                with self.subTest(exe=exe):
+                    self.assertEqual(files[exe], archive.read("launcher-%s-win32/%s" % (OPTIONS.version, exe)))
         with tempfile.TemporaryDirectory() as scratch:
             with tarfile.open(self.path, "r:gz") as archive:
                 archive.extractall(scratch)
@@ -264,7 +270,7 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--work-dir", required=True)
-    parser.add_argument("--tree-exes", nargs=3, required=True)
+    parser.add_argument("--tree-exes", nargs=len(WINDOWS_EXES), required=True)
     parser.add_argument("--tree-plain", type=int, choices=(0, 1), required=True)
     OPTIONS, rest = parser.parse_known_args()
     work = os.path.abspath(OPTIONS.work_dir)
