@@ -7,6 +7,7 @@ per path, in process through server.faults or, when run as a program, in a
 JSON control file read at each request ({"/files/ab..": ["drop", 1000]}):
 
   ["drop", N]         the first answer for the path stops after N body bytes (the connection is cut)
+  ["drop", N, "moved"]  the same, and later answers carry another ETag (another mirror's copy)
   ["status", 404]     that status, a short text body
   ["html"]            200, an HTML page (a captive portal's)
   ["loop"]            302 to the path with a query, which redirects back, for ever
@@ -126,7 +127,7 @@ class FeedHandler(http.server.BaseHTTPRequestHandler):
             data = f.read()
         if kind == "size":
             data = data[:fault[1]] + b"x" * max(0, fault[1] - len(data))
-        etag = etagOf(data)
+        etag = etagOf(data + (b"moved" if fault[2:] == ["moved"] and path in state.dropped else b""))
         headers = [("ETag", etag), ("Content-Type", "application/octet-stream"), ("Accept-Ranges", "bytes")]
         status, start = 200, 0
         if byteRange.startswith("bytes=") and (not ifRange or ifRange == etag):

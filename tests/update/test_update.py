@@ -99,6 +99,7 @@ class Row:
     code: int = 0  # --check's exit code
     out: tuple = ()  # --check's output
     downloaded: tuple = None  # the app paths whose bytes the server sent, each exactly once
+    cut: int = 0  # and the bytes of lib/app.jar sent before a cut its download had to start over from
     trial: bool = True  # the new version is on trial: the journal is there
 
 
@@ -131,6 +132,8 @@ ROWS = [
         downloaded=CHANGED),
     Row("a download cut off resumes where it stopped", downloaded=CHANGED,
         faults={"lib/app.jar": ["drop", 100000]}),
+    Row("a cut download whose copy changed on the server starts over", downloaded=CHANGED, cut=100000,
+        faults={"lib/app.jar": ["drop", 100000, "moved"]}),
     Row("through the proxy http_proxy names", proxy=True, downloaded=CHANGED, on=NATIVE),
     refused("a file tampered with in the feed", ("lib/app.jar", "SHA-256"), None, steps=[Step(Feed(tamper="file"))]),
     refused("a manifest changed after signing", ("not signed",), steps=[Step(Feed(tamper="manifest"))]),
@@ -385,7 +388,10 @@ def runRow(case, row):
         for served in setup.server.log:
             if served.path.startswith("/files/"):
                 sent[served.path] = sent.get(served.path, 0) + served.sent
-        case.assertEqual(sent, {"/files/" + feed.sha256(files[path]): len(files[path]) for path in row.downloaded})
+        expected = {"/files/" + feed.sha256(files[path]): len(files[path]) for path in row.downloaded}
+        if row.cut:
+            expected["/files/" + feed.sha256(files["lib/app.jar"])] += row.cut
+        case.assertEqual(sent, expected)
     if row.proxy:
         case.assertEqual(setup.proxy.log, [setup.server.url + served.path[1:] for served in setup.server.log])
 
