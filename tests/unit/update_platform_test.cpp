@@ -147,6 +147,21 @@ TEST_F(UpdateFiles, MoveNeverReplaces) {
     EXPECT_EQ(content("更新 フォルダ/新しい.txt"), "new");
 }
 
+#ifdef _WIN32
+// A file another program holds open (a virus scanner, an editor) cannot be
+// moved away on Windows; once it lets go, it can.
+TEST_F(UpdateFiles, HeldFileMovesOnceReleased) {
+    ASSERT_EQ(writeFileDurably(at("使用中.txt"), "held"), "");
+    HANDLE held = CreateFileW(utf8ToWString(at("使用中.txt")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(moveFile(at("使用中.txt"), at("移動先.txt"), 0), "another program has it open");
+    CloseHandle(held);
+    EXPECT_EQ(moveFile(at("使用中.txt"), at("移動先.txt"), 0), "");
+    EXPECT_EQ(content("移動先.txt"), "held");
+}
+#endif
+
 TEST_F(UpdateFiles, RemovingALinkLeavesItsTarget) {
     ASSERT_EQ(writeFileDurably(at("更新 フォルダ/中身.txt"), "kept"), "");
     if (!makeLink("更新 フォルダ", "リンク", true) || !makeLink("更新 フォルダ/中身.txt", "ファイルへのリンク", false)) {
