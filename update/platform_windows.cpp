@@ -529,8 +529,9 @@ std::string readWholeFile(const std::string& path, size_t maxBytes, std::string&
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD got = 0;
-        if (!ReadFile(file.handle, &bytes[done], static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0) {
-            std::string problem = got == 0 ? "it became shorter while being read" : errorText(GetLastError());
+        bool read = ReadFile(file.handle, &bytes[done], static_cast<DWORD>(bytes.size() - done), &got, nullptr);
+        if (!read || got == 0) {
+            std::string problem = read ? "it became shorter while being read" : errorText(GetLastError());
             bytes.clear();
             return problem;
         }

@@ -160,6 +160,29 @@ TEST_F(UpdateFiles, HeldFileMovesOnceReleased) {
     EXPECT_EQ(moveFile(at("使用中.txt"), at("移動先.txt"), 0), "");
     EXPECT_EQ(content("移動先.txt"), "held");
 }
+
+// The version and size in "Apps & features", only where the installer made the entry.
+TEST(UpdateRegistry, EntryUpdatedOnlyWhereItExists) {
+    std::string id = "update-platform-test-" + std::to_string(GetCurrentProcessId());
+    std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + utf8ToWString(id);
+    EXPECT_EQ(recordInstalledVersion(id, "2.0.0", 5000), "");
+    HKEY entry = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &entry), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &entry, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(recordInstalledVersion(id, "2.0.0", 5000), "");
+    wchar_t version[16] = L"";
+    DWORD kilobytes = 0;
+    DWORD size = sizeof version;
+    EXPECT_EQ(RegGetValueW(entry, nullptr, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, version, &size), ERROR_SUCCESS);
+    size = sizeof kilobytes;
+    EXPECT_EQ(RegGetValueW(entry, nullptr, L"EstimatedSize", RRF_RT_REG_DWORD, nullptr, &kilobytes, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(version), L"2.0.0");
+    EXPECT_EQ(kilobytes, 5u);
+    RegCloseKey(entry);
+    RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+}
 #endif
 
 TEST_F(UpdateFiles, RemovingALinkLeavesItsTarget) {
