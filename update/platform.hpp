@@ -31,6 +31,13 @@ int64_t secondsNow();
 // flushing. Only the fault points of test builds call it.
 [[noreturn]] void dieNow();
 
+// A deadline for the whole process, the one bound that holds whatever a
+// transport does (Wine's WinHTTP waits for an answer for ever, whatever its
+// timeouts say). When seconds pass before the next call, onExpiry runs on
+// another thread and the process ends with the exit code it returns; nothing
+// else of the program runs after it. Each call sets a new deadline; 0 lifts it.
+void setDeadline(int seconds, std::function<int()> onExpiry);
+
 // --- Hashes and signatures (never hand-written: the OS's or OpenSSL's) ---
 
 // The SHA-256 of bytes in lower-case hex.

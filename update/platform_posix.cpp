@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -122,6 +123,40 @@ int64_t secondsNow() {
 
 void dieNow() {
     _exit(137);
+}
+
+namespace {
+
+std::mutex deadlineLock;
+std::condition_variable deadlineChanged;
+std::chrono::steady_clock::time_point deadlineAt;
+bool deadlineSet = false;
+std::function<int()> deadlineExpiry;
+
+void watchDeadline() {
+    std::unique_lock<std::mutex> lock(deadlineLock);
+    for (;;) {
+        if (!deadlineSet) {
+            deadlineChanged.wait(lock);
+        } else if (deadlineChanged.wait_until(lock, deadlineAt) == std::cv_status::timeout &&
+                   deadlineSet && std::chrono::steady_clock::now() >= deadlineAt) {
+            int code = deadlineExpiry();
+            std::fflush(stdout);
+            _exit(code);
+        }
+    }
+}
+
+}  // namespace
+
+void setDeadline(int seconds, std::function<int()> onExpiry) {
+    static std::once_flag started;
+    std::call_once(started, [] { std::thread(watchDeadline).detach(); });
+    std::lock_guard<std::mutex> lock(deadlineLock);
+    deadlineSet = seconds > 0;
+    deadlineAt = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    deadlineExpiry = std::move(onExpiry);
+    deadlineChanged.notify_all();
 }
 
 // --- Hashes and signatures ---

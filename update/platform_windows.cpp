@@ -186,6 +186,47 @@ void dieNow() {
     ExitProcess(9);
 }
 
+namespace {
+
+CRITICAL_SECTION deadlineLock;
+HANDLE deadlineChanged = NULL;
+ULONGLONG deadlineAt = 0;  // 0: none
+std::function<int()> deadlineExpiry;
+
+DWORD WINAPI watchDeadline(LPVOID) {
+    for (;;) {
+        EnterCriticalSection(&deadlineLock);
+        ULONGLONG at = deadlineAt;
+        ULONGLONG now = GetTickCount64();
+        if (at != 0 && now >= at) {
+            // The lock stays held: no new deadline, and the process ends here,
+            // without the DLLs' clean-up, which the thread stuck in a
+            // transport call would meet half-way.
+            TerminateProcess(GetCurrentProcess(), static_cast<UINT>(deadlineExpiry()));
+        }
+        LeaveCriticalSection(&deadlineLock);
+        WaitForSingleObject(deadlineChanged, at == 0 ? INFINITE : static_cast<DWORD>(at - now));
+    }
+}
+
+}  // namespace
+
+void setDeadline(int seconds, std::function<int()> onExpiry) {
+    if (deadlineChanged == NULL) {
+        InitializeCriticalSection(&deadlineLock);
+        deadlineChanged = CreateEventW(NULL, FALSE, FALSE, NULL);
+        HANDLE thread = CreateThread(NULL, 0, watchDeadline, NULL, 0, NULL);
+        if (thread != NULL) {
+            CloseHandle(thread);
+        }
+    }
+    EnterCriticalSection(&deadlineLock);
+    deadlineAt = seconds > 0 ? GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000 : 0;
+    deadlineExpiry = std::move(onExpiry);
+    LeaveCriticalSection(&deadlineLock);
+    SetEvent(deadlineChanged);
+}
+
 // --- Hashes and signatures ---
 
 std::string sha256Hex(const std::string& bytes) {

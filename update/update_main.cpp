@@ -45,6 +45,13 @@ void writeOutcome(const std::string& app, const Outcome& outcome) {
     }
 }
 
+void giveUpAfter(int seconds, const std::string& app, const Outcome& outcome) {
+    setDeadline(seconds, [app, outcome] {
+        writeOutcome(app, outcome);
+        return 0;
+    });
+}
+
 void faultPoint(const std::string& name) {
 #ifdef UPDATE_FAULT_POINTS
     if (environmentValue("UPDATE_FAULT_AT") == name) {
@@ -66,6 +73,10 @@ static int check(const std::vector<std::string>& args, size_t timeoutAt) {
         }
         seconds = static_cast<int>(value);
     }
+    setDeadline(seconds, [seconds] {
+        printLine(stdout, "error: no answer from the feed within " + std::to_string(seconds) + " s");
+        return exitCheckFailed;
+    });
     std::string app = appFolder();
     FeedManifest installed;
     std::string error = readInstalled(app, installed);
@@ -74,6 +85,7 @@ static int check(const std::vector<std::string>& args, size_t timeoutAt) {
     if (error.empty()) {
         error = fetchOffer(app, installed, secondsNow() + seconds, offer, upToDate);
     }
+    setDeadline(0, nullptr);
     if (!error.empty()) {
         printLine(stdout, "error: " + error);
         return exitCheckFailed;
@@ -105,7 +117,10 @@ static int update(bool silent) {
     bool upToDate = false;
     error = readInstalled(app, installed);
     if (error.empty()) {
-        error = fetchOffer(app, installed, secondsNow() + checkDefaultSeconds, offer, upToDate);
+        giveUpAfter(stallSeconds, app,
+                    {installed.version, "failed", "no answer from the feed within " + std::to_string(stallSeconds) + " s"});
+        error = fetchOffer(app, installed, secondsNow() + stallSeconds, offer, upToDate);
+        setDeadline(0, nullptr);
     }
     if (error.empty() && upToDate) {
         writeOutcome(app, {installed.version, "up to date", ""});

@@ -11,6 +11,7 @@
 
 // Bounded retries of a file's download; each resumes where the last stopped.
 static const int downloadTries = 3;
+static const int downloadSeconds = 3600;
 static const int64_t freeSpaceMargin = 16 * 1024 * 1024;
 
 std::string stagedPathOf(const std::string& app, const std::string& relative) {
@@ -164,11 +165,13 @@ std::string fetchOffer(const std::string& app, const FeedManifest& installed, in
 
 // One file from the feed into download/SHA.part, resuming a part an earlier
 // try left when the server still has the same file (If-Range on its ETag).
-static std::string download(const std::string& app, const std::string& url, const FeedFile& file,
-                            int64_t& doneBefore, int64_t total) {
+static std::string download(const std::string& app, const std::string& url, const std::string& version,
+                            const FeedFile& file, int64_t& doneBefore, int64_t total) {
     std::string part = downloadPathOf(app, file.sha256);
     std::string etagPath = part.substr(0, part.size() - 5) + ".etag";
     std::string problem;
+    Outcome stalled = {version, "failed",
+                       "the download of " + file.path + " stalled for " + std::to_string(stallSeconds) + " s"};
     for (int attempt = 0; attempt < downloadTries; ++attempt) {
         int64_t have = std::max<int64_t>(0, fileSize(part));
         std::string etag;
@@ -190,7 +193,8 @@ static std::string download(const std::string& app, const std::string& url, cons
         fetch.url = url + feedFilesFolder + "/" + file.sha256;
         fetch.from = have;
         fetch.ifRange = etag;
-        fetch.timeoutSeconds = 30;
+        // A large file on a slow line takes long; a stall is bounded by giveUpAfter.
+        fetch.timeoutSeconds = downloadSeconds;
         int64_t written = have;
         problem.clear();
         fetch.onHeaders = [&](const FetchHeaders& headers) {
@@ -212,7 +216,9 @@ static std::string download(const std::string& app, const std::string& url, cons
             }
             return problem.empty();
         };
+        giveUpAfter(stallSeconds, app, stalled);
         fetch.onData = [&](const char* data, size_t size) {
+            giveUpAfter(stallSeconds, app, stalled);
             if (written + static_cast<int64_t>(size) > file.size) {
                 problem = file.path + " is larger than the manifest says (" + std::to_string(file.size) + " bytes)";
                 return false;
@@ -273,9 +279,10 @@ std::string stageOffer(const std::string& app, const Offer& offer) {
         bool first = std::none_of(offer.downloads.begin(), offer.downloads.begin() + i,
                                   [&](const FeedFile& other) { return other.sha256 == file.sha256; });
         if (first) {
-            error = download(app, url, file, done, offer.downloadBytes);
+            error = download(app, url, offer.manifest.version, file, done, offer.downloadBytes);
         }
     }
+    setDeadline(0, nullptr);
     // Staged under new/ only when every file is here and checked.
     for (size_t i = 0; i < offer.downloads.size() && error.empty(); ++i) {
         const FeedFile& file = offer.downloads[i];

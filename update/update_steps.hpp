@@ -72,5 +72,14 @@ struct Outcome {
 };
 void writeOutcome(const std::string& app, const Outcome& outcome);
 
+// How long a download may stall, and the feed's manifest take, before the
+// update gives up.
+const int stallSeconds = 30;
+
+// Gives up the update when the next call does not come within seconds:
+// last-update.txt gets outcome and update exits 0, so the old version starts
+// (a download resumes next time). 0 lifts it, before anything is moved.
+void giveUpAfter(int seconds, const std::string& app, const Outcome& outcome);
+
 // The test builds' fault points: the process dies here when UPDATE_FAULT_AT names the point.
 void faultPoint(const std::string& name);
