@@ -1,4 +1,4 @@
-"""An update feed over real HTTP/1.1 on 127.0.0.1, and a forwarding proxy,
+"""An update feed over real HTTP/1.1 on 127.0.0.1, and a forwarding proxy on 127.0.0.2,
 for the updater's end-to-end tests. Standard library only.
 
 The feed server serves a folder with ETag, Content-Length and Range (206;
@@ -155,11 +155,11 @@ class ProxyHandler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         state = self.server.state
         target = urllib.parse.urlsplit(self.path)
+        with state.lock:
+            state.log.append(self.path)
         if target.scheme != "http" or not target.hostname:
             self.send_error(400, "absolute http URL expected")
             return
-        with state.lock:
-            state.log.append(self.path)
         upstream = http.client.HTTPConnection(target.hostname, target.port or 80, timeout=60)
         headers = {name: value for name, value in self.headers.items()
                    if name.lower() not in ("proxy-connection", "connection", "keep-alive", "host")}
@@ -177,11 +177,11 @@ class ProxyHandler(http.server.BaseHTTPRequestHandler):
         upstream.close()
 
 
-def start(handler, folder="", faultsFile=""):
-    httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+def start(handler, folder="", faultsFile="", host="127.0.0.1"):
+    httpd = http.server.ThreadingHTTPServer((host, 0), handler)
     httpd.daemon_threads = True
     port = httpd.server_address[1]
-    httpd.state = Server(httpd, port, "http://127.0.0.1:%d/" % port, folder, faultsFile=faultsFile)
+    httpd.state = Server(httpd, port, "http://%s:%d/" % (host, port), folder, faultsFile=faultsFile)
     threading.Thread(target=httpd.serve_forever, daemon=True).start()
     return httpd.state
 
@@ -192,7 +192,9 @@ def startFeed(folder, faultsFile=""):
 
 
 def startProxy():
-    return start(ProxyHandler)
+    """A proxy on another loopback address than the feed's: Wine's WinHTTP
+    takes a proxy on the server's own host name for the server itself."""
+    return start(ProxyHandler, host="127.0.0.2")
 
 
 def stop(server):
