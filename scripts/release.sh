@@ -7,8 +7,10 @@
 # each with the sample app folder MyApp/, README.txt (the guide, README.md)
 # and SHA256SUMS, under one top folder. As a check, the packed makesetup
 # builds an installer of the sample folder (with stand-ins for the JRE and the
-# jars); none is shipped. It needs makensis (the nsis package). Two runs from the same commit give byte-identical archives: file
-# times are the commit's time (or SOURCE_DATE_EPOCH), owners 0, order by name.
+# jars), and one with update.exe in place of its updater; none is shipped. It
+# needs makensis (the nsis package). Two runs from the same commit give
+# byte-identical archives: file times are the commit's time (or
+# SOURCE_DATE_EPOCH), owners 0, order by name.
 #
 # Usage: scripts/release.sh [--build-root DIR] [--out DIR]
 #   --build-root  where the build trees go (default build/: build/win32 and
@@ -123,7 +125,15 @@ touch "$check/lib/app.jar" "$check/lib/deps.jar" "$check/updater/updater.jar"
 echo "Building an installer of the sample with the packed makesetup"
 "$staging/$linuxTop/makesetup" "$check" --name MyApp --vendor Example --version "$version" \
     -o "$staging/MyApp-setup.exe" >/dev/null
-rm -rf "$check" "$staging/MyApp-setup.exe"
+# And with update.exe, packed from beside it, in place of the sample's updater,
+# signed for with a throwaway key.
+echo "Building an installer of the sample with update.exe with the packed makesetup"
+rm -rf "$check/updater"
+"$staging/$linuxTop/makesetup" --new-key "$staging/check-key.pem" >/dev/null
+"$staging/$linuxTop/makesetup" "$check" --name MyApp --vendor Example --version "$version" \
+    --update-url https://updates.example.com/myapp/ --update-key "$staging/check-key.pem" \
+    -o "$staging/MyApp-setup.exe" >/dev/null
+rm -rf "$check" "$staging/MyApp-setup.exe" "$staging"/check-key.pem*
 tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner --format=gnu \
     -C "$staging" -cf - "$linuxTop" | gzip -n -9 >"$out/$linuxTop.tar.gz"
 
