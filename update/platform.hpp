@@ -32,11 +32,14 @@ int64_t secondsNow();
 [[noreturn]] void dieNow();
 
 // A deadline for the whole process, the one bound that holds whatever a
-// transport does (Wine's WinHTTP waits for an answer for ever, whatever its
-// timeouts say). When seconds pass before the next call, onExpiry runs on
+// transport does (its timeouts bound each step, not the sum). When seconds pass before the next call, onExpiry runs on
 // another thread and the process ends with the exit code it returns; nothing
 // else of the program runs after it. Each call sets a new deadline; 0 lifts it.
 void setDeadline(int seconds, std::function<int()> onExpiry);
+
+// Locks the file at path (created when missing) for this process alone, until
+// it ends. Fails at once when another process holds it.
+std::string lockForThisProcess(const std::string& path);
 
 // --- Hashes and signatures (never hand-written: the OS's or OpenSSL's) ---
 

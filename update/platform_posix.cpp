@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <thread>
@@ -127,20 +128,25 @@ void dieNow() {
 
 namespace {
 
-std::mutex deadlineLock;
-std::condition_variable deadlineChanged;
-std::chrono::steady_clock::time_point deadlineAt;
-bool deadlineSet = false;
-std::function<int()> deadlineExpiry;
+// Never destroyed: at exit the watching thread still waits on it, and
+// destroying a condition variable that has a waiter blocks for ever.
+struct Deadline {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::chrono::steady_clock::time_point at;
+    bool set = false;
+    std::function<int()> expiry;
+};
+Deadline& deadline = *new Deadline;
 
 void watchDeadline() {
-    std::unique_lock<std::mutex> lock(deadlineLock);
+    std::unique_lock<std::mutex> lock(deadline.lock);
     for (;;) {
-        if (!deadlineSet) {
-            deadlineChanged.wait(lock);
-        } else if (deadlineChanged.wait_until(lock, deadlineAt) == std::cv_status::timeout &&
-                   deadlineSet && std::chrono::steady_clock::now() >= deadlineAt) {
-            int code = deadlineExpiry();
+        if (!deadline.set) {
+            deadline.changed.wait(lock);
+        } else if (deadline.changed.wait_until(lock, deadline.at) == std::cv_status::timeout && deadline.set &&
+                   std::chrono::steady_clock::now() >= deadline.at) {
+            int code = deadline.expiry();
             std::fflush(stdout);
             _exit(code);
         }
@@ -152,11 +158,25 @@ void watchDeadline() {
 void setDeadline(int seconds, std::function<int()> onExpiry) {
     static std::once_flag started;
     std::call_once(started, [] { std::thread(watchDeadline).detach(); });
-    std::lock_guard<std::mutex> lock(deadlineLock);
-    deadlineSet = seconds > 0;
-    deadlineAt = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    deadlineExpiry = std::move(onExpiry);
-    deadlineChanged.notify_all();
+    std::lock_guard<std::mutex> lock(deadline.lock);
+    deadline.set = seconds > 0;
+    deadline.at = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    deadline.expiry = std::move(onExpiry);
+    deadline.changed.notify_all();
+}
+
+std::string lockForThisProcess(const std::string& path) {
+    // The descriptor stays open until the process ends.
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errorText();
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        std::string why = errno == EWOULDBLOCK ? "another update of this app is running" : errorText();
+        close(fd);
+        return why;
+    }
+    return "";
 }
 
 // --- Hashes and signatures ---

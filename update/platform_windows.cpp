@@ -227,6 +227,17 @@ void setDeadline(int seconds, std::function<int()> onExpiry) {
     SetEvent(deadlineChanged);
 }
 
+std::string lockForThisProcess(const std::string& path) {
+    // Shared with nobody; the handle stays open until the process ends.
+    HANDLE file = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        return "";
+    }
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION ? "another update of this app is running" : errorText(error);
+}
+
 // --- Hashes and signatures ---
 
 std::string sha256Hex(const std::string& bytes) {

@@ -74,7 +74,7 @@ static int check(const std::vector<std::string>& args, size_t timeoutAt) {
         seconds = static_cast<int>(value);
     }
     setDeadline(seconds, [seconds] {
-        printLine(stdout, "error: no answer from the feed within " + std::to_string(seconds) + " s");
+        printLine(stdout, "error: timed out after " + std::to_string(seconds) + " s waiting for the feed");
         return exitCheckFailed;
     });
     std::string app = appFolder();
@@ -107,21 +107,23 @@ static std::string updatingText(const std::string& version) {
 static int update(bool silent) {
     std::string app = appFolder();
     std::string error = journalExists(app) ? commitTrial(app) : "";
-    removeLeftovers(app);
     if (!error.empty()) {
         printLine(stderr, "update: " + error);
         return 1;
     }
+    removeLeftovers(app);
     FeedManifest installed;
     Offer offer;
     bool upToDate = false;
     error = readInstalled(app, installed);
     if (error.empty()) {
         giveUpAfter(stallSeconds, app,
-                    {installed.version, "failed", "no answer from the feed within " + std::to_string(stallSeconds) + " s"});
+                    {installed.version, "failed", "timed out after " + std::to_string(stallSeconds) + " s waiting for the feed"});
         error = fetchOffer(app, installed, secondsNow() + stallSeconds, offer, upToDate);
         setDeadline(0, nullptr);
     }
+    // The outcome names the version offered only once the offer holds.
+    std::string version = error.empty() ? offer.manifest.version : installed.version;
     if (error.empty() && upToDate) {
         writeOutcome(app, {installed.version, "up to date", ""});
         return 0;
@@ -140,7 +142,6 @@ static int update(bool silent) {
         }
         closeProgressWindow();
     }
-    std::string version = offer.manifest.version.empty() ? installed.version : offer.manifest.version;
     if (error.empty()) {
         writeOutcome(app, {version, "applied", ""});
     } else if (error == "cancelled") {
@@ -193,6 +194,17 @@ int updateMain(const std::vector<std::string>& args) {
             return check(args, timeoutAt);
         }
         silent = silent || args[i] == "--silent";
+    }
+    // One updater at a time per app folder: a second launcher may start at the worst moment.
+    std::string app = appFolder();
+    std::string state = updateStateDirOf(app);
+    std::string error = makeFolders(state);
+    if (error.empty()) {
+        error = lockForThisProcess(pathBelow(state + fileSep, "lock"));
+    }
+    if (!error.empty()) {
+        printLine(stderr, "update: " + error);
+        return 1;
     }
     std::string step = environmentValue(updateStepVariable);
     if (step == updateStepFinish) {

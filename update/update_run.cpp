@@ -197,9 +197,15 @@ static std::string download(const std::string& app, const std::string& url, cons
         fetch.timeoutSeconds = downloadSeconds;
         int64_t written = have;
         problem.clear();
+        bool startOver = false;
         fetch.onHeaders = [&](const FetchHeaders& headers) {
             if (headers.status == 206 && have > 0) {
                 return true;
+            }
+            // The part is not a start of the server's file (it is shorter).
+            if (headers.status == 416 && have > 0) {
+                startOver = true;
+                return false;
             }
             if (headers.status != 200) {
                 problem = "the server answered " + std::to_string(headers.status) + " for " + file.path;
@@ -233,6 +239,12 @@ static std::string download(const std::string& app, const std::string& url, cons
             return problem.empty();
         };
         std::string error = fetchUrl(fetch);
+        if (startOver) {
+            removeFile(part, lockedFileRetrySeconds);
+            problem = file.path + " arrived cut short (" + std::to_string(have) + " of " + std::to_string(file.size) +
+                      " bytes)";
+            continue;
+        }
         if (problem == "cancelled" || (!problem.empty() && error.empty())) {
             removeFile(part, lockedFileRetrySeconds);
             return problem;
