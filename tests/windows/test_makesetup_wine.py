@@ -6,7 +6,8 @@ folder with blanks and Japanese letters; the files, keys, shortcut and
 command the registry holds and running the update cycle there; the upgrade
 from version 1 to 2; a foreign association left alone; the uninstaller
 leaving nothing; refusals that change nothing; the version block as Windows
-reads it; the signatures.
+reads it; the signatures; a version installed by its installer updating
+itself from the feed makesetup wrote.
 
 Wine 8 does not merge HKCU\\Software\\Classes into HKCR, so "start" cannot
 find a per-user association: the tests read the open command from the
@@ -16,7 +17,7 @@ a running app, and a locked file met by an upgrade or uninstall, cannot be
 shown here; nor can Wine remove a link to a folder itself, as Windows does.
 
 Usage: test_makesetup_wine.py --wine WINE --launcher EXE --makesetup EXE
-       --java-stub EXE --probe EXE --arch x86|amd64 --work-dir DIR
+       --java-stub EXE --probe EXE --arch x86|amd64 --update EXE --work-dir DIR
 """
 
 import argparse
@@ -33,6 +34,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, os.path.join(HERE, "..", "update"))
+import feed_server  # noqa: E402
 import wine_env  # noqa: E402
 from app_dir import read_calls  # noqa: E402
 
@@ -490,10 +493,61 @@ class Hostile(unittest.TestCase):
         self.assertFalse(os.path.exists(startMenu("Shortcut (%s)" % VENDOR)))
 
 
+class Updates(unittest.TestCase):
+    """Version 1 installed by its installer updates itself to version 2 from
+    the feed makesetup wrote, served over HTTP."""
+
+    def test_version_1_updates_to_version_2_downloading_only_what_changed(self):
+        work, name = OPTIONS.work_dir, "更新 アプリ"
+        key, published = os.path.join(work, "update key.pem"), os.path.join(work, "published")
+        subprocess.run([OPTIONS.makesetup, "--new-key", key], check=True, capture_output=True)
+        server = feed_server.startFeed(published)
+        try:
+            update = ["--update-url", server.url, "--update-key", key, "--feed", published,
+                      "--update-exe", OPTIONS.update]
+            util = bytes(range(256)) * 256
+            for version, jar in (("1.0.0", b"PK1"), ("2.0.0", b"PK2")):
+                app = appFolder(os.path.join(work, "updates-" + version), {"lib/app.jar": jar, "lib/util.jar": util})
+                shutil.rmtree(os.path.join(app, "updater"))  # makesetup puts update.exe's in its place
+                makesetup(app, name, version, os.path.join(OPTIONS.drive, "setups", "updates-%s.exe" % version), *update)
+                if version == "1.0.0":
+                    self.assertEqual(runCommandLine("D:\\setups\\updates-1.0.0.exe /S"), 0)
+            folder = unixPath(programs(name))
+            writeAll(folder, WRITTEN)
+            manifests = [open(os.path.join(published, "versions", version, "manifest.txt"), encoding="utf-8").read()
+                         for version in ("1.0.0", "2.0.0")]
+            old, new = (set(line for line in text.splitlines() if line.startswith("file ")) for text in manifests)
+            changed = sum(int(line.split(" ")[1]) for line in new - old)
+            self.assertIn("file 3 ", "".join(new - old))  # the jar, besides the re-branded exe
+
+            code, out = runWine([programs(name) + "\\updater\\update.exe", "--check"])
+            self.assertEqual((code, out), (10, "version=2.0.0\ndownload=%d\n" % changed))
+
+            write(os.path.join(folder, "jre", "bin", "exit_codes"), "21\n0\n")
+            code, _ = runWine([programs(name) + "\\%s.exe" % name])
+            self.assertEqual(code, 0)
+            with open(os.path.join(folder, "updater", "last-update.txt"), encoding="utf-8") as f:
+                self.assertEqual(f.read().splitlines()[:3], ["version=2.0.0", "result=applied", "reason="])
+            self.assertEqual(readBytes(os.path.join(folder, "lib", "app.jar")), b"PK2")
+            for path, content in WRITTEN.items():
+                self.assertEqual(readBytes(os.path.join(folder, path)), content.encode())
+            # The stand-in java records its starts beside itself, in a code folder, whose unlisted files the
+            # update set aside with the old version's: the first start's record is among them.
+            aside = os.path.join(folder, "updater", "update-state", "old-2.0.0", "jre", "bin")
+            calls = [read_calls(path, encoding="cp932") for path in (aside, os.path.join(folder, "jre", "bin"))]
+            self.assertEqual([[call.cwd for call in run] for run in calls], [[programs(name)]] * 2)
+            sent = feed_server.bytesSent(server)
+            self.assertEqual(sent, changed + sum(os.path.getsize(os.path.join(published, file))
+                                                 for file in ("manifest.txt", "manifest.sig")) * 2)
+            self.assertEqual([values["DisplayVersion"] for values in entries(name)], ["2.0.0"])
+        finally:
+            feed_server.stop(server)
+
+
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
-    for name in ("wine", "launcher", "makesetup", "java-stub", "probe", "arch", "work-dir"):
+    for name in ("wine", "launcher", "makesetup", "java-stub", "probe", "arch", "update", "work-dir"):
         parser.add_argument("--" + name, required=True)
     OPTIONS, rest = parser.parse_known_args()
     wine_env.exitUnlessRuns(OPTIONS.wine, "the installer built by makesetup for " + OPTIONS.arch)
