@@ -90,7 +90,7 @@ def main():
     if os.path.exists(os.path.join(root, "build", "win32", "CMakeCache.txt")) and not wine_env.whyUnavailable(WINE):
         build("win32", ["launcher", "update", "java_stub_win"])
         runs.append(("32-bit Wine", True))
-    print("| update | where | downloaded | changed files (+ manifest) | downloaded / changed | exit 21 to restart |")
+    print("| update | where | downloaded | changed files (+ manifest) | downloaded / changed | whole cycle: start, exit 21, update, restart |")
     print("|---|---|---|---|---|---|")
     for what, jreChange in (("lib/app.jar changed", False), ("JRE replaced too", True)):
         for where, windows in runs:
