@@ -1,28 +1,12 @@
 #include "platform.hpp"
 
+#include "owned_file.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-// Closes the descriptor when the function that opened it returns.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
-std::string errorText() {
-    return std::strerror(errno);
-}
-
-}  // namespace
 
 std::string readWholeFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>& bytes) {
     Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};

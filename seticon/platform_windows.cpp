@@ -1,35 +1,9 @@
 #include "platform.hpp"
 
 #include "base.hpp"
+#include "owned_file.hpp"
 
 #include <windows.h>
-
-namespace {
-
-// Closes the handle when the function that opened it returns.
-struct FileHandle {
-    HANDLE handle;
-    ~FileHandle() {
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-        }
-    }
-};
-
-std::string errorText(DWORD error) {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND: return "no such file";
-    case ERROR_PATH_NOT_FOUND: return "no such folder";
-    case ERROR_ACCESS_DENIED: return "access is denied";
-    case ERROR_SHARING_VIOLATION: return "another program has it open";
-    case ERROR_WRITE_PROTECT: return "the disk is write-protected";
-    case ERROR_DISK_FULL: return "the disk is full";
-    case ERROR_INVALID_NAME: return "the name is not valid";
-    default: return "Windows error " + std::to_string(error);
-    }
-}
-
-}  // namespace
 
 std::string readWholeFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>& bytes) {
     std::wstring widePath = utf8ToWString(path);

@@ -1,5 +1,7 @@
 #include "platform.hpp"
 
+#include "owned_file.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -23,20 +25,6 @@
 #include <openssl/rsa.h>
 
 namespace {
-
-// Closes the descriptor when the function that opened it returns.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
-std::string errorText() {
-    return std::strerror(errno);
-}
 
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
