@@ -495,9 +495,10 @@ class Hostile(unittest.TestCase):
 
 class Updates(unittest.TestCase):
     """Version 1 installed by its installer updates itself to version 2 from
-    the feed makesetup wrote, served over HTTP."""
+    the feed makesetup wrote, served over HTTP; version 3's installer and the
+    uninstaller then work from what the update put there."""
 
-    def test_version_1_updates_to_version_2_downloading_only_what_changed(self):
+    def test_version_1_updates_itself_and_a_later_installer_and_uninstaller_know_its_files(self):
         work, name = OPTIONS.work_dir, "更新 アプリ"
         key, published = os.path.join(work, "update key.pem"), os.path.join(work, "published")
         subprocess.run([OPTIONS.makesetup, "--new-key", key], check=True, capture_output=True)
@@ -506,19 +507,24 @@ class Updates(unittest.TestCase):
             update = ["--update-url", server.url, "--update-key", key, "--feed", published,
                       "--update-exe", OPTIONS.update]
             util = bytes(range(256)) * 256
-            for version, jar in (("1.0.0", b"PK1"), ("2.0.0", b"PK2")):
-                app = appFolder(os.path.join(work, "updates-" + version), {"lib/app.jar": jar, "lib/util.jar": util})
+            # 2.0.0 adds a file outside the code folders, which 3.0.0 no longer ships.
+            for version, files in (("1.0.0", {"lib/app.jar": b"PK1"}), ("2.0.0", {"lib/app.jar": b"PK2", "help.html": b"h"}),
+                                   ("3.0.0", {"lib/app.jar": b"PK3"})):
+                app = appFolder(os.path.join(work, "updates-" + version), dict(files, **{"lib/util.jar": util}))
                 shutil.rmtree(os.path.join(app, "updater"))  # makesetup puts update.exe's in its place
                 makesetup(app, name, version, os.path.join(OPTIONS.drive, "setups", "updates-%s.exe" % version), *update)
                 if version == "1.0.0":
                     self.assertEqual(runCommandLine("D:\\setups\\updates-1.0.0.exe /S"), 0)
             folder = unixPath(programs(name))
             writeAll(folder, WRITTEN)
-            manifests = [open(os.path.join(published, "versions", version, "manifest.txt"), encoding="utf-8").read()
+            # The feed's newest is 3.0.0: the update is asked of a feed that holds 2.0.0 at the top.
+            shutil.copy(os.path.join(published, "versions", "2.0.0", "manifest.txt"), published)
+            shutil.copy(os.path.join(published, "versions", "2.0.0", "manifest.sig"), published)
+            manifests = [readBytes(os.path.join(published, "versions", version, "manifest.txt")).decode()
                          for version in ("1.0.0", "2.0.0")]
             old, new = (set(line for line in text.splitlines() if line.startswith("file ")) for text in manifests)
             changed = sum(int(line.split(" ")[1]) for line in new - old)
-            self.assertIn("file 3 ", "".join(new - old))  # the jar, besides the re-branded exe
+            self.assertIn("file 3 ", "".join(new - old))  # the jar and help.html, besides the re-branded exe
 
             code, out = runWine([programs(name) + "\\updater\\update.exe", "--check"])
             self.assertEqual((code, out), (10, "version=2.0.0\ndownload=%d\n" % changed))
@@ -540,6 +546,16 @@ class Updates(unittest.TestCase):
             self.assertEqual(sent, changed + sum(os.path.getsize(os.path.join(published, file))
                                                  for file in ("manifest.txt", "manifest.sig")) * 2)
             self.assertEqual([values["DisplayVersion"] for values in entries(name)], ["2.0.0"])
+
+            # The installer's manifest names what the update put there: 3.0.0's installer removes help.html.
+            self.assertEqual(runCommandLine("D:\\setups\\updates-3.0.0.exe /S"), 0)
+            self.assertEqual(readBytes(os.path.join(folder, "lib", "app.jar")), b"PK3")
+            self.assertFalse(os.path.exists(os.path.join(folder, "help.html")))
+            self.assertEqual([readBytes(os.path.join(folder, path)) for path in WRITTEN],
+                             [content.encode() for content in WRITTEN.values()])
+            self.assertEqual(uninstall(programs(name)), 0)
+            self.assertFalse(os.path.exists(folder))
+            self.assertEqual(entries(name), [])
         finally:
             feed_server.stop(server)
 
