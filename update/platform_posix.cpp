@@ -99,9 +99,7 @@ std::string environmentValue(const std::string& name) {
     return value ? value : "";
 }
 
-// Weak: makesetup links seticon's platform too, whose printLine is this same
-// writer, and then that one serves.
-__attribute__((weak)) void printLine(FILE* stream, const std::string& line) {
+void printLine(FILE* stream, const std::string& line) {
     std::fputs((line + "\n").c_str(), stream);
     std::fflush(stream);
 }
