@@ -422,6 +422,9 @@ std::string judgeTrial(const std::string& app, int exitCode, int64_t seconds, bo
           " s; " + journal.from + " is back";
     journal.phase = phaseRollingBack;
     journal.reason = why;
-    error = writeJournal(app, journal);
+    error = writeFileDurably(rolledBackPathOf(app), journal.to);
+    if (error.empty()) {
+        error = writeJournal(app, journal);
+    }
     return error.empty() ? rollBack(app, journal) : error;
 }

@@ -62,6 +62,10 @@ void faultPoint(const std::string& name) {
 #endif
 }
 
+static std::string rolledBackNote(const Offer& offer) {
+    return offer.rolledBack ? offer.manifest.version + " was rolled back; a newer version will be offered" : "";
+}
+
 static int check(const std::vector<std::string>& args, size_t timeoutAt) {
     int seconds = checkDefaultSeconds;
     if (timeoutAt < args.size()) {
@@ -91,7 +95,8 @@ static int check(const std::vector<std::string>& args, size_t timeoutAt) {
         return exitCheckFailed;
     }
     if (upToDate) {
-        printLine(stdout, "up to date: " + installed.version);
+        std::string note = rolledBackNote(offer);
+        printLine(stdout, "up to date: " + installed.version + (note.empty() ? "" : " (" + note + ")"));
         return exitUpToDate;
     }
     printLine(stdout, "version=" + offer.manifest.version + "\ndownload=" + std::to_string(offer.downloadBytes));
@@ -125,7 +130,7 @@ static int update(bool silent) {
     // The outcome names the version offered only once the offer holds.
     std::string version = error.empty() ? offer.manifest.version : installed.version;
     if (error.empty() && upToDate) {
-        writeOutcome(app, {installed.version, "up to date", ""});
+        writeOutcome(app, {installed.version, "up to date", rolledBackNote(offer)});
         return 0;
     }
     if (error.empty()) {

@@ -22,6 +22,10 @@ std::string asidePathOf(const std::string& app, const std::string& version, cons
     return pathBelow(app, std::string(updateStateName) + "/old-" + version + "/" + relative);
 }
 
+std::string rolledBackPathOf(const std::string& app) {
+    return pathBelow(app, std::string(updateStateName) + "/rolled-back.txt");
+}
+
 std::string downloadPathOf(const std::string& app, const std::string& sha256) {
     return pathBelow(app, std::string(updateStateName) + "/download/" + sha256 + ".part");
 }
@@ -146,7 +150,9 @@ std::string fetchOffer(const std::string& app, const FeedManifest& installed, in
     if (offered.expires <= secondsNow()) {
         return "the feed's manifest expired at " + utcTimeText(offered.expires);
     }
-    upToDate = order == 0;
+    std::string rolledBack;
+    offer.rolledBack = readWholeFile(rolledBackPathOf(app), 64, rolledBack).empty() && rolledBack == offered.version;
+    upToDate = order == 0 || offer.rolledBack;
     for (const FeedFile& file : offered.files) {
         if (isUpdateOwnFile(file.path) || foldedCase(file.path) == foldedCase(updateInstalledName)) {
             return "the feed's manifest names " + file.path + ", which only the updater writes";

@@ -38,9 +38,15 @@ struct Offer {
     std::string text;
     std::vector<FeedFile> downloads;  // the files whose content the installation lacks
     int64_t downloadBytes = 0;
+    bool rolledBack = false;  // a trial of this version was rolled back: it is not offered again
 };
+
+// The version whose trial was rolled back, which no update installs again:
+// the app would end badly again. A newer one is offered.
+std::string rolledBackPathOf(const std::string& app);
 // Fetches and checks the feed's manifest, within deadline (secondsNow()).
-// upToDate is set when the feed's version is the installed one.
+// upToDate is set when the feed's version is the installed one, or one
+// that was rolled back.
 std::string fetchOffer(const std::string& app, const FeedManifest& installed, int64_t deadline, Offer& offer,
                        bool& upToDate);
 
