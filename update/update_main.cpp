@@ -14,6 +14,11 @@ static const int checkDefaultSeconds = 30;
 static const int exitUpToDate = 0;
 static const int exitUpdateAvailable = 10;
 static const int exitCheckFailed = 1;
+// What the launcher's update-failure box shows when it cannot go on: never 1,
+// for which the launcher shows the updater's boot file path first, as for a
+// program that did not start.
+static const int exitSwapStuck = 2;  // a swap could neither be finished nor undone
+static const int exitBusy = 3;       // another updater of this app folder is at work
 
 std::string appFolder() {
     std::string program = ownProgramPath();
@@ -114,7 +119,7 @@ static int update(bool silent) {
     std::string error = journalExists(app) ? commitTrial(app) : "";
     if (!error.empty()) {
         printLine(stderr, "update: " + error);
-        return 1;
+        return exitSwapStuck;
     }
     removeLeftovers(app);
     FeedManifest installed;
@@ -156,14 +161,14 @@ static int update(bool silent) {
     }
     // A swap that could neither finish nor be undone leaves its journal, and
     // the launcher must not start the app on it.
-    return journalExists(app) && !error.empty() ? 1 : 0;
+    return journalExists(app) && !error.empty() ? exitSwapStuck : 0;
 }
 
 static int finish() {
     std::string error = finishJournal(appFolder());
     if (!error.empty()) {
         printLine(stderr, "update: " + error);
-        return 1;
+        return exitSwapStuck;
     }
     return 0;
 }
@@ -179,7 +184,7 @@ static int ended() {
     std::string error = judgeTrial(app, codeText.empty() ? 1 : static_cast<int>(code), seconds, rolledBack, why);
     if (!error.empty()) {
         printLine(stderr, "update: " + error);
-        return 1;
+        return exitSwapStuck;
     }
     return 0;
 }
@@ -209,7 +214,7 @@ int updateMain(const std::vector<std::string>& args) {
     }
     if (!error.empty()) {
         printLine(stderr, "update: " + error);
-        return 1;
+        return exitBusy;
     }
     std::string step = environmentValue(updateStepVariable);
     if (step == updateStepFinish) {

@@ -16,6 +16,7 @@ Usage: test_update.py --launcher EXE --java-stub EXE --update EXE --update-fault
        [--wine WINE --prefix DIR --work-dir DIR]
 """
 import argparse
+import fcntl
 import hashlib
 import os
 import shutil
@@ -100,6 +101,7 @@ class Row:
     downloaded: tuple = None  # the app paths whose bytes the server sent, each exactly once
     cut: int = 0  # and the bytes of lib/app.jar sent before a cut its download had to start over from
     trial: bool = True  # the new version is on trial: the journal is there
+    held: tuple = ()  # the steps that run while another launcher's updater holds the update's lock
 
 
 def refused(name, reason, downloaded=(), **row):
@@ -164,6 +166,8 @@ ROWS = [
     Row("a version rolled back is not installed again", steps=[Step(V2, (21, 3)), Step(V2, (21, 0))],
         version="1.0.0", starts=("1.0.0", "2.0.0", "1.0.0", "1.0.0"), result="up to date",
         reason=("2.0.0 was rolled back",), downloaded=CHANGED, trial=False),
+    Row("a second launcher's update while the first's runs waits for the next exit 21",
+        steps=[Step(V2, (21,)), Step()], held=(0,), starts=("1.0.0", "1.0.0", "2.0.0"), on=NATIVE),
     Row("two good starts commit the new version", steps=[Step(), Step(V2, (0,))],
         starts=("1.0.0", "2.0.0", "2.0.0"), trial=False),
     Row("a version signed by the installed key ships a new key, which signs the next",
@@ -354,6 +358,13 @@ def runRow(case, row):
                 case.assertEqual(out, list(row.out))
             case.assertEqual(tree(setup.root), before, "--check wrote in the app folder")
             case.assertFalse(os.path.exists(os.path.join(setup.root, "updater", "update-state")))
+        elif row.steps.index(step) in row.held:
+            # Another updater is at work: this one touches nothing and the launcher says so.
+            lock = os.path.join(setup.root, "updater", "update-state", "lock")
+            os.makedirs(os.path.dirname(lock), exist_ok=True)
+            with open(lock, "a") as held:
+                fcntl.flock(held, fcntl.LOCK_EX)
+                case.assertEqual(launch(setup, step), ["更新で例外が発生しました。戻り値= 3"])
         else:
             boxes = launch(setup, step)
             died += [box for box in boxes if box.startswith("更新で例外が発生しました。")]
